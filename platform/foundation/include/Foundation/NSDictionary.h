@@ -1,0 +1,80 @@
+// Key-value collections. Keys compare by value (isEqual and hash) and are
+// copied when stored; iteration is in insertion order, so output built from
+// a dictionary is deterministic.
+#pragma once
+
+#include <initializer_list>
+#include <string_view>
+#include <unordered_map>
+#include <utility>
+#include <vector>
+
+#include "objc/runtime.h"
+
+namespace objc {
+
+class NSArray;
+
+class NSDictionary : public NSObject {
+ public:
+  struct Entry {
+    Id key;
+    Id value;
+  };
+  static Class class_();
+  NSDictionary() = default;
+
+  static Ref<NSDictionary> dictionary();
+  // {{key, value}, ...}; a later entry with an equal key replaces the earlier one.
+  static Ref<NSDictionary> dictionaryWithEntries(std::initializer_list<Entry> entries);
+  static Ref<NSDictionary> dictionaryWithDictionary(const NSDictionary* other);
+
+  uint64_t count() const { return entries_.size(); }
+  // Borrowed: valid while the dictionary holds it.
+  NSObject* objectForKey(const NSObject* key) const;
+  // Looks up a string key without making a string object.
+  NSObject* objectForKey(std::string_view key) const;
+  NSObject* objectForKey(const char* key) const { return objectForKey(std::string_view(key)); }
+  Ref<NSArray> allKeys() const;
+  Ref<NSArray> allValues() const;
+  const std::vector<Entry>& entries() const { return entries_; }
+  std::vector<Entry>::const_iterator begin() const { return entries_.begin(); }
+  std::vector<Entry>::const_iterator end() const { return entries_.end(); }
+
+  // Equal when both hold equal values under equal keys, in any order.
+  bool isEqual(const NSObject* other) const override;
+  size_t hash() const override { return entries_.size(); }
+  std::string description() const override;
+  Ref<NSObject> copy() const override;
+  Ref<NSObject> mutableCopy() const;
+
+ protected:
+  void set(NSObject* key, NSObject* value);
+  void remove(const NSObject* key);
+  void clear();
+  long find(const NSObject* key) const;
+  long findString(std::string_view key) const;
+
+  std::vector<Entry> entries_;
+  std::unordered_multimap<size_t, size_t> index_;  // key hash -> entry position
+};
+
+class NSMutableDictionary final : public NSDictionary {
+ public:
+  static Class class_();
+  NSMutableDictionary() = default;
+  static Ref<NSMutableDictionary> dictionary();
+  static Ref<NSMutableDictionary> dictionaryWithDictionary(const NSDictionary* other);
+
+  // Raises for a nil key or value.
+  void setObject(NSObject* value, NSObject* key);
+  void setObject(NSObject* value, std::string_view key);
+  void removeObjectForKey(const NSObject* key);
+  void removeAllObjects() { clear(); }
+  void addEntriesFromDictionary(const NSDictionary* other);
+  Ref<NSObject> copy() const override;
+};
+
+inline NSDictionary* asDictionary(NSObject* obj) { return cast<NSDictionary>(obj); }
+
+}  // namespace objc

@@ -1,0 +1,269 @@
+#include "Foundation/NSDate.h"
+
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <mutex>
+
+#include "Foundation/NSString.h"
+
+namespace objc {
+
+namespace {
+
+struct Clock {
+  std::mutex lock;
+  std::function<double()> source;
+};
+
+Clock& clock() {
+  static Clock* c = new Clock;
+  return *c;
+}
+
+// Days since 1970-01-01 of a proleptic Gregorian date.
+int64_t daysFromCivil(int64_t y, int64_t m, int64_t d) {
+  y -= m <= 2;
+  const int64_t era = (y >= 0 ? y : y - 399) / 400;
+  const int64_t yoe = y - era * 400;
+  const int64_t doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
+  const int64_t doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+  return era * 146097 + doe - 719468;
+}
+
+struct Civil {
+  int64_t year, month, day, hour, minute, second;
+};
+
+Civil civilFromTime(double t) {
+  int64_t secs = static_cast<int64_t>(std::floor(t));
+  int64_t days = secs >= 0 ? secs / 86400 : -((-secs + 86399) / 86400);
+  int64_t rem = secs - days * 86400;
+  int64_t z = days + 719468;
+  const int64_t era = (z >= 0 ? z : z - 146096) / 146097;
+  const int64_t doe = z - era * 146097;
+  const int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+  const int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+  const int64_t mp = (5 * doy + 2) / 153;
+  int64_t d = doy - (153 * mp + 2) / 5 + 1;
+  int64_t m = mp + (mp < 10 ? 3 : -9);
+  int64_t y = yoe + era * 400 + (m <= 2);
+  return {y, m, d, rem / 3600, (rem % 3600) / 60, rem % 60};
+}
+
+}  // namespace
+
+double currentTime() {
+  {
+    Clock& c = clock();
+    std::lock_guard<std::mutex> g(c.lock);
+    if (c.source) return c.source();
+  }
+  using namespace std::chrono;
+  return duration<double>(system_clock::now().time_since_epoch()).count();
+}
+
+void setClock(std::function<double()> source) {
+  Clock& c = clock();
+  std::lock_guard<std::mutex> g(c.lock);
+  c.source = std::move(source);
+}
+
+// ---- NSDate ----
+
+Class NSDate::class_() {
+  static Class c = ClassBuilder<NSDate>("NSDate")
+                       .method<&NSDate::timeIntervalSince1970>("timeIntervalSince1970")
+                       .method<&NSDate::timeIntervalSinceNow>("timeIntervalSinceNow")
+                       .build();
+  return c;
+}
+
+Ref<NSDate> NSDate::date() { return make<NSDate>(currentTime()); }
+Ref<NSDate> NSDate::dateWithTimeIntervalSinceNow(double s) { return make<NSDate>(currentTime() + s); }
+Ref<NSDate> NSDate::dateWithTimeIntervalSince1970(double s) { return make<NSDate>(s); }
+double NSDate::timeIntervalSinceNow() const { return t_ - currentTime(); }
+
+bool NSDate::isEqual(const NSObject* other) const {
+  auto* d = dynamic_cast<const NSDate*>(other);
+  return d && d->t_ == t_;
+}
+size_t NSDate::hash() const { return std::hash<double>{}(t_); }
+
+std::string NSDate::description() const {
+  Civil c = civilFromTime(t_);
+  char buf[64];
+  std::snprintf(buf, sizeof buf, "%04lld-%02lld-%02lld %02lld:%02lld:%02lld +0000", static_cast<long long>(c.year),
+                static_cast<long long>(c.month), static_cast<long long>(c.day), static_cast<long long>(c.hour),
+                static_cast<long long>(c.minute), static_cast<long long>(c.second));
+  return buf;
+}
+
+Ref<NSObject> NSDate::copy() const { return Ref<NSObject>(const_cast<NSDate*>(this)); }
+
+// ---- NSTimeZone ----
+
+namespace {
+struct DefaultZone {
+  std::mutex lock;
+  Ref<NSTimeZone> zone;
+};
+DefaultZone& defaultZone() {
+  static DefaultZone* z = new DefaultZone;
+  return *z;
+}
+}  // namespace
+
+Class NSTimeZone::class_() {
+  static Class c = ClassBuilder<NSTimeZone>("NSTimeZone")
+                       .method<&NSTimeZone::secondsFromGMT>("secondsFromGMT")
+                       .build();
+  return c;
+}
+
+Ref<NSTimeZone> NSTimeZone::timeZoneForSecondsFromGMT(int64_t seconds) {
+  if (seconds == 0) return make<NSTimeZone>("GMT", 0);
+  char buf[32];
+  int64_t a = seconds < 0 ? -seconds : seconds;
+  std::snprintf(buf, sizeof buf, "GMT%c%02lld:%02lld", seconds < 0 ? '-' : '+', static_cast<long long>(a / 3600),
+                static_cast<long long>((a % 3600) / 60));
+  return make<NSTimeZone>(buf, seconds);
+}
+
+Ref<NSTimeZone> NSTimeZone::timeZoneWithName(std::string_view name) {
+  if (name == "UTC" || name == "GMT") return make<NSTimeZone>(std::string(name), 0);
+  int h = 0, m = 0;
+  char sign = 0;
+  std::string n(name);
+  if (std::sscanf(n.c_str(), "GMT%c%d:%d", &sign, &h, &m) >= 2 && (sign == '+' || sign == '-') && h <= 18 && m < 60) {
+    int64_t off = (h * 3600 + m * 60) * (sign == '-' ? -1 : 1);
+    return make<NSTimeZone>(n, off);
+  }
+  return nullptr;
+}
+
+Ref<NSTimeZone> NSTimeZone::defaultTimeZone() {
+  auto& d = defaultZone();
+  std::lock_guard<std::mutex> g(d.lock);
+  if (!d.zone) d.zone = make<NSTimeZone>("GMT", 0);
+  return d.zone;
+}
+
+void NSTimeZone::setDefaultTimeZone(NSTimeZone* zone) {
+  auto& d = defaultZone();
+  std::lock_guard<std::mutex> g(d.lock);
+  d.zone = zone;
+}
+
+bool NSTimeZone::isEqual(const NSObject* other) const {
+  auto* z = dynamic_cast<const NSTimeZone*>(other);
+  return z && z->name_ == name_ && z->offset_ == offset_;
+}
+size_t NSTimeZone::hash() const { return std::hash<std::string>{}(name_); }
+Ref<NSObject> NSTimeZone::copy() const { return Ref<NSObject>(const_cast<NSTimeZone*>(this)); }
+
+// ---- NSDateComponents ----
+
+Class NSDateComponents::class_() {
+  static Class c = ClassBuilder<NSDateComponents>("NSDateComponents")
+                       .method("date", [](NSDateComponents* self, SEL) { return self->date(); })
+                       .build();
+  return c;
+}
+
+namespace {
+int64_t zoneOffset(const NSDateComponents& c) {
+  Ref<NSTimeZone> z = c.timeZone ? c.timeZone : NSTimeZone::defaultTimeZone();
+  return z->secondsFromGMT();
+}
+int64_t orDefault(int64_t v, int64_t fallback) { return v == NSDateComponentUndefined ? fallback : v; }
+}  // namespace
+
+Ref<NSDate> NSDateComponents::date() const {
+  int64_t days = daysFromCivil(orDefault(year, 1), orDefault(month, 1), orDefault(day, 1));
+  double t = static_cast<double>(days * 86400 + orDefault(hour, 0) * 3600 + orDefault(minute, 0) * 60 +
+                                 orDefault(second, 0) - zoneOffset(*this));
+  return NSDate::dateWithTimeIntervalSince1970(t);
+}
+
+bool NSDateComponents::matches(double t) const {
+  Civil c = civilFromTime(t + static_cast<double>(zoneOffset(*this)));
+  auto ok = [](int64_t field, int64_t v) { return field == NSDateComponentUndefined || field == v; };
+  return ok(year, c.year) && ok(month, c.month) && ok(day, c.day) && ok(hour, c.hour) && ok(minute, c.minute) &&
+         ok(second, c.second);
+}
+
+// Fields left unset below the smallest field that is set take the start of
+// their range ({hour: 8} fires at 08:00:00); the others match any value.
+Ref<NSDate> NSDateComponents::nextMatchAfter(double t) const {
+  const int64_t* fields[] = {&year, &month, &day, &hour, &minute, &second};
+  int smallest = -1;
+  for (int i = 0; i < 6; ++i)
+    if (*fields[i] != NSDateComponentUndefined) smallest = i;
+  auto rangeOf = [&](int index, int64_t lo, int64_t hi) -> std::pair<int64_t, int64_t> {
+    int64_t v = *fields[index];
+    if (v != NSDateComponentUndefined) return {v, v};
+    if (index > smallest && smallest >= 0) return {lo, lo};
+    return {lo, hi};
+  };
+  const int64_t offset = zoneOffset(*this);
+  const double localStart = t + static_cast<double>(offset);
+  int64_t firstDay = static_cast<int64_t>(std::floor(localStart / 86400.0));
+  auto [h0, h1] = rangeOf(3, 0, 23);
+  auto [m0, m1] = rangeOf(4, 0, 59);
+  auto [s0, s1] = rangeOf(5, 0, 59);
+  for (int64_t dayIndex = firstDay; dayIndex < firstDay + 3660 + 1; ++dayIndex) {
+    Civil c = civilFromTime(static_cast<double>(dayIndex * 86400));
+    if ((year != NSDateComponentUndefined && year != c.year) || (month != NSDateComponentUndefined && month != c.month) ||
+        (day != NSDateComponentUndefined && day != c.day))
+      continue;
+    for (int64_t h = h0; h <= h1; ++h)
+      for (int64_t m = m0; m <= m1; ++m)
+        for (int64_t s = s0; s <= s1; ++s) {
+          double local = static_cast<double>(dayIndex * 86400 + h * 3600 + m * 60 + s);
+          if (local > localStart) return NSDate::dateWithTimeIntervalSince1970(local - static_cast<double>(offset));
+        }
+  }
+  return nullptr;
+}
+
+bool NSDateComponents::isEqual(const NSObject* other) const {
+  auto* o = dynamic_cast<const NSDateComponents*>(other);
+  if (!o) return false;
+  bool zones = (!timeZone && !o->timeZone) || (timeZone && timeZone->isEqual(o->timeZone.get()));
+  return zones && year == o->year && month == o->month && day == o->day && hour == o->hour && minute == o->minute &&
+         second == o->second;
+}
+
+size_t NSDateComponents::hash() const {
+  return static_cast<size_t>(orDefault(hour, 0) * 3600 + orDefault(minute, 0) * 60 + orDefault(second, 0));
+}
+
+std::string NSDateComponents::description() const {
+  std::string out = "<NSDateComponents>";
+  auto add = [&](const char* name, int64_t v) {
+    if (v != NSDateComponentUndefined) out += std::string(" ") + name + ": " + std::to_string(v);
+  };
+  add("year", year);
+  add("month", month);
+  add("day", day);
+  add("hour", hour);
+  add("minute", minute);
+  add("second", second);
+  if (timeZone) out += " timeZone: " + timeZone->name();
+  return out;
+}
+
+Ref<NSObject> NSDateComponents::copy() const {
+  auto c = make<NSDateComponents>();
+  c->year = year;
+  c->month = month;
+  c->day = day;
+  c->hour = hour;
+  c->minute = minute;
+  c->second = second;
+  c->timeZone = timeZone;
+  return c;
+}
+
+}  // namespace objc

@@ -1,0 +1,482 @@
+// Numbers, null, data, arrays and dictionaries.
+#include <cmath>
+#include <cstdio>
+#include <functional>
+
+#include "Foundation/NSArray.h"
+#include "Foundation/NSData.h"
+#include "Foundation/NSDictionary.h"
+#include "Foundation/NSNumber.h"
+#include "Foundation/NSString.h"
+
+namespace objc {
+
+namespace {
+
+[[noreturn]] void raise(const std::string& reason) { throw Exception(kInvalidArgumentException, reason); }
+
+// Descriptions in the platform's property-list style, with nesting indented
+// by four spaces.
+std::string describe(const NSObject* obj, int indent);
+
+std::string quoteIfNeeded(const std::string& s) {
+  bool plain = !s.empty();
+  for (char c : s) {
+    if (!(std::isalnum(static_cast<unsigned char>(c)) || c == '_' || c == '.' || c == '/' || c == '$' ||
+          static_cast<unsigned char>(c) >= 0x80)) {
+      plain = false;
+      break;
+    }
+  }
+  if (plain) return s;
+  std::string q = "\"";
+  for (char c : s) {
+    if (c == '"' || c == '\\') q += '\\';
+    if (c == '\n') {
+      q += "\\n";
+      continue;
+    }
+    q += c;
+  }
+  return q + "\"";
+}
+
+std::string describe(const NSObject* obj, int indent) {
+  if (!obj) return "(null)";
+  std::string pad(static_cast<size_t>(indent) * 4, ' ');
+  if (auto* s = dynamic_cast<const NSString*>(obj)) return quoteIfNeeded(s->utf8());
+  if (auto* a = dynamic_cast<const NSArray*>(obj)) {
+    if (a->count() == 0) return "(\n" + pad + ")";
+    std::string out = "(\n";
+    for (size_t i = 0; i < a->count(); ++i) {
+      out += pad + "    " + describe(a->objects()[i].get(), indent + 1);
+      out += i + 1 < a->count() ? ",\n" : "\n";
+    }
+    return out + pad + ")";
+  }
+  if (auto* d = dynamic_cast<const NSDictionary*>(obj)) {
+    std::string out = "{\n";
+    for (const auto& e : d->entries())
+      out += pad + "    " + describe(e.key.get(), indent + 1) + " = " + describe(e.value.get(), indent + 1) + ";\n";
+    return out + pad + "}";
+  }
+  return obj->description();
+}
+
+}  // namespace
+
+// ---- NSNumber ----
+
+Class NSNumber::class_() {
+  static Class c = ClassBuilder<NSNumber>("NSNumber")
+                       .method<&NSNumber::boolValue>("boolValue")
+                       .method<&NSNumber::intValue>("intValue")
+                       .method<&NSNumber::integerValue>("integerValue")
+                       .method<&NSNumber::integerValue>("longLongValue")
+                       .method<&NSNumber::unsignedIntegerValue>("unsignedIntegerValue")
+                       .method<&NSNumber::unsignedIntegerValue>("unsignedLongLongValue")
+                       .method<&NSNumber::doubleValue>("doubleValue")
+                       .build();
+  return c;
+}
+
+Ref<NSNumber> NSNumber::numberWithBool(bool v) {
+  auto n = make<NSNumber>();
+  n->kind_ = Kind::Bool;
+  n->i_ = v ? 1 : 0;
+  return n;
+}
+Ref<NSNumber> NSNumber::numberWithInt(int32_t v) { return numberWithInteger(v); }
+Ref<NSNumber> NSNumber::numberWithInteger(int64_t v) {
+  auto n = make<NSNumber>();
+  n->kind_ = Kind::Signed;
+  n->i_ = v;
+  return n;
+}
+Ref<NSNumber> NSNumber::numberWithUnsignedInteger(uint64_t v) {
+  auto n = make<NSNumber>();
+  n->kind_ = Kind::Unsigned;
+  n->u_ = v;
+  return n;
+}
+Ref<NSNumber> NSNumber::numberWithDouble(double v) {
+  auto n = make<NSNumber>();
+  n->kind_ = Kind::Double;
+  n->d_ = v;
+  return n;
+}
+
+bool NSNumber::boolValue() const {
+  switch (kind_) {
+    case Kind::Double: return d_ != 0.0;
+    case Kind::Unsigned: return u_ != 0;
+    default: return i_ != 0;
+  }
+}
+int64_t NSNumber::integerValue() const {
+  switch (kind_) {
+    case Kind::Double:
+      if (std::isnan(d_)) return 0;
+      if (d_ >= 9.2233720368547758e18) return INT64_MAX;
+      if (d_ <= -9.2233720368547758e18) return INT64_MIN;
+      return static_cast<int64_t>(d_);
+    case Kind::Unsigned: return static_cast<int64_t>(u_);
+    default: return i_;
+  }
+}
+int32_t NSNumber::intValue() const { return static_cast<int32_t>(integerValue()); }
+uint64_t NSNumber::unsignedIntegerValue() const {
+  switch (kind_) {
+    case Kind::Double: return d_ <= 0 || std::isnan(d_) ? 0 : d_ >= 1.8446744073709552e19 ? UINT64_MAX : static_cast<uint64_t>(d_);
+    case Kind::Unsigned: return u_;
+    default: return static_cast<uint64_t>(i_);
+  }
+}
+double NSNumber::doubleValue() const {
+  switch (kind_) {
+    case Kind::Double: return d_;
+    case Kind::Unsigned: return static_cast<double>(u_);
+    default: return static_cast<double>(i_);
+  }
+}
+
+bool NSNumber::isEqual(const NSObject* other) const {
+  auto* n = dynamic_cast<const NSNumber*>(other);
+  if (!n) return false;
+  if (kind_ == Kind::Double || n->kind_ == Kind::Double) return doubleValue() == n->doubleValue();
+  bool aUnsigned = kind_ == Kind::Unsigned, bUnsigned = n->kind_ == Kind::Unsigned;
+  if (aUnsigned == bUnsigned) return aUnsigned ? u_ == n->u_ : i_ == n->i_;
+  const NSNumber& s = aUnsigned ? *n : *this;
+  const NSNumber& u = aUnsigned ? *this : *n;
+  return s.i_ >= 0 && static_cast<uint64_t>(s.i_) == u.u_;
+}
+
+size_t NSNumber::hash() const {
+  double d = doubleValue();
+  if (kind_ == Kind::Double && d != std::floor(d)) return std::hash<double>{}(d);
+  return std::hash<int64_t>{}(kind_ == Kind::Unsigned ? static_cast<int64_t>(u_) : integerValue());
+}
+
+std::string NSNumber::description() const {
+  char buf[64];
+  switch (kind_) {
+    case Kind::Double: std::snprintf(buf, sizeof buf, "%.16g", d_); break;
+    case Kind::Unsigned: std::snprintf(buf, sizeof buf, "%llu", static_cast<unsigned long long>(u_)); break;
+    default: std::snprintf(buf, sizeof buf, "%lld", static_cast<long long>(i_)); break;
+  }
+  return buf;
+}
+
+Ref<NSObject> NSNumber::copy() const { return Ref<NSObject>(const_cast<NSNumber*>(this)); }
+
+// ---- NSNull ----
+
+Class NSNull::class_() {
+  static Class c = ClassBuilder<NSNull>("NSNull").build();
+  return c;
+}
+
+NSNull* NSNull::null() {
+  static NSNull* n = [] {
+    NSNull* p = make<NSNull>().detach();
+    p->makeImmortal();
+    return p;
+  }();
+  return n;
+}
+
+Ref<NSObject> NSNull::copy() const { return Ref<NSObject>(const_cast<NSNull*>(this)); }
+
+// ---- NSData ----
+
+Class NSData::class_() {
+  static Class c = ClassBuilder<NSData>("NSData").method<&NSData::length>("length").build();
+  return c;
+}
+
+Ref<NSData> NSData::dataWithBytes(const void* bytes, size_t length) {
+  auto* p = static_cast<const uint8_t*>(bytes);
+  return make<NSData>(std::vector<uint8_t>(p, p + (p ? length : 0)));
+}
+Ref<NSData> NSData::dataWithBytes(std::vector<uint8_t> bytes) { return make<NSData>(std::move(bytes)); }
+Ref<NSData> NSData::dataWithUTF8(std::string_view text) { return dataWithBytes(text.data(), text.size()); }
+
+bool NSData::isEqual(const NSObject* other) const {
+  auto* d = dynamic_cast<const NSData*>(other);
+  return d && d->bytes_ == bytes_;
+}
+
+size_t NSData::hash() const {
+  size_t h = bytes_.size();
+  for (size_t i = 0; i < bytes_.size() && i < 80; ++i) h = h * 31 + bytes_[i];
+  return h;
+}
+
+std::string NSData::description() const {
+  std::string out = "<";
+  char buf[4];
+  for (size_t i = 0; i < bytes_.size(); ++i) {
+    if (i > 0 && i % 4 == 0) out += ' ';
+    std::snprintf(buf, sizeof buf, "%02x", bytes_[i]);
+    out += buf;
+  }
+  return out + ">";
+}
+
+Ref<NSObject> NSData::copy() const { return Ref<NSObject>(const_cast<NSData*>(this)); }
+
+Class NSMutableData::class_() {
+  static Class c = ClassBuilder<NSMutableData, NSData>("NSMutableData").build();
+  return c;
+}
+
+void NSMutableData::appendBytes(const void* bytes, size_t length) {
+  auto* p = static_cast<const uint8_t*>(bytes);
+  if (p) bytes_.insert(bytes_.end(), p, p + length);
+}
+
+Ref<NSObject> NSMutableData::copy() const { return NSData::dataWithBytes(bytes_); }
+
+// ---- NSArray ----
+
+Class NSArray::class_() {
+  static Class c = ClassBuilder<NSArray>("NSArray")
+                       .method<&NSArray::count>("count")
+                       .method<&NSArray::objectAtIndex>("objectAtIndex:")
+                       .method<&NSArray::firstObject>("firstObject")
+                       .method<&NSArray::lastObject>("lastObject")
+                       .method<&NSArray::mutableCopy>("mutableCopy")
+                       .build();
+  return c;
+}
+
+NSArray::NSArray(std::vector<Id> items) : items_(std::move(items)) {
+  for (const auto& i : items_)
+    if (!i) raise("-[NSArray initWithObjects:]: attempt to insert nil object");
+}
+
+Ref<NSArray> NSArray::array() { return make<NSArray>(); }
+Ref<NSArray> NSArray::arrayWithObjects(std::initializer_list<Id> items) { return make<NSArray>(std::vector<Id>(items)); }
+Ref<NSArray> NSArray::arrayWithArray(const NSArray* other) {
+  return make<NSArray>(other ? other->items_ : std::vector<Id>{});
+}
+
+NSObject* NSArray::objectAtIndex(uint64_t index) const {
+  if (index >= items_.size()) {
+    raise("-[NSArray objectAtIndex:]: index " + std::to_string(index) + " beyond bounds [0 .. " +
+          std::to_string(items_.size()) + ")");
+  }
+  return items_[index].get();
+}
+
+bool NSArray::containsObject(const NSObject* obj) const { return indexOfObject(obj) != NSNotFound; }
+
+uint64_t NSArray::indexOfObject(const NSObject* obj) const {
+  if (!obj) return NSNotFound;
+  for (size_t i = 0; i < items_.size(); ++i)
+    if (items_[i]->isEqual(obj)) return i;
+  return NSNotFound;
+}
+
+bool NSArray::isEqual(const NSObject* other) const {
+  auto* a = dynamic_cast<const NSArray*>(other);
+  if (!a || a->items_.size() != items_.size()) return false;
+  for (size_t i = 0; i < items_.size(); ++i)
+    if (!items_[i]->isEqual(a->items_[i].get())) return false;
+  return true;
+}
+
+std::string NSArray::description() const { return describe(this, 0); }
+
+Ref<NSObject> NSArray::copy() const { return Ref<NSObject>(const_cast<NSArray*>(this)); }
+
+Ref<NSObject> NSArray::mutableCopy() const { return NSMutableArray::arrayWithArray(this); }
+
+Class NSMutableArray::class_() {
+  static Class c = ClassBuilder<NSMutableArray, NSArray>("NSMutableArray")
+                       .method<&NSMutableArray::addObject>("addObject:")
+                       .build();
+  return c;
+}
+
+Ref<NSMutableArray> NSMutableArray::array() { return make<NSMutableArray>(); }
+Ref<NSMutableArray> NSMutableArray::arrayWithArray(const NSArray* other) {
+  auto a = make<NSMutableArray>();
+  if (other) a->items_ = other->objects();
+  return a;
+}
+
+void NSMutableArray::addObject(NSObject* obj) {
+  if (!obj) raise("-[NSMutableArray addObject:]: object cannot be nil");
+  items_.emplace_back(obj);
+}
+
+void NSMutableArray::addObjectsFromArray(const NSArray* other) {
+  if (!other) return;
+  std::vector<Id> copy = other->objects();  // the other array may be this one
+  items_.insert(items_.end(), copy.begin(), copy.end());
+}
+
+void NSMutableArray::insertObject(NSObject* obj, uint64_t index) {
+  if (!obj) raise("-[NSMutableArray insertObject:atIndex:]: object cannot be nil");
+  if (index > items_.size()) raise("-[NSMutableArray insertObject:atIndex:]: index " + std::to_string(index) + " beyond bounds");
+  items_.insert(items_.begin() + static_cast<long>(index), Id(obj));
+}
+
+void NSMutableArray::removeObject(const NSObject* obj) {
+  if (!obj) return;
+  std::erase_if(items_, [&](const Id& i) { return i->isEqual(obj); });
+}
+
+void NSMutableArray::removeObjectAtIndex(uint64_t index) {
+  if (index >= items_.size()) raise("-[NSMutableArray removeObjectAtIndex:]: index " + std::to_string(index) + " beyond bounds");
+  items_.erase(items_.begin() + static_cast<long>(index));
+}
+
+Ref<NSObject> NSMutableArray::copy() const { return NSArray::arrayWithArray(this); }
+
+// ---- NSDictionary ----
+
+Class NSDictionary::class_() {
+  static Class c = ClassBuilder<NSDictionary>("NSDictionary")
+                       .method<&NSDictionary::count>("count")
+                       .method("objectForKey:", [](NSDictionary* self, SEL, id key) { return self->objectForKey(key); })
+                       .method<&NSDictionary::allKeys>("allKeys")
+                       .method<&NSDictionary::allValues>("allValues")
+                       .method<&NSDictionary::mutableCopy>("mutableCopy")
+                       .build();
+  return c;
+}
+
+Ref<NSDictionary> NSDictionary::dictionary() { return make<NSDictionary>(); }
+
+Ref<NSDictionary> NSDictionary::dictionaryWithEntries(std::initializer_list<Entry> entries) {
+  auto d = make<NSDictionary>();
+  for (const auto& e : entries) d->set(e.key.get(), e.value.get());
+  return d;
+}
+
+Ref<NSDictionary> NSDictionary::dictionaryWithDictionary(const NSDictionary* other) {
+  auto d = make<NSDictionary>();
+  if (other) {
+    d->entries_ = other->entries_;
+    d->index_ = other->index_;
+  }
+  return d;
+}
+
+long NSDictionary::find(const NSObject* key) const {
+  if (!key) return -1;
+  auto range = index_.equal_range(key->hash());
+  for (auto it = range.first; it != range.second; ++it)
+    if (entries_[it->second].key->isEqual(key)) return static_cast<long>(it->second);
+  return -1;
+}
+
+long NSDictionary::findString(std::string_view key) const {
+  auto range = index_.equal_range(std::hash<std::string_view>{}(key));
+  for (auto it = range.first; it != range.second; ++it) {
+    auto* s = dynamic_cast<const NSString*>(entries_[it->second].key.get());
+    if (s && s->utf8() == key) return static_cast<long>(it->second);
+  }
+  return -1;
+}
+
+NSObject* NSDictionary::objectForKey(const NSObject* key) const {
+  long i = find(key);
+  return i < 0 ? nullptr : entries_[static_cast<size_t>(i)].value.get();
+}
+
+NSObject* NSDictionary::objectForKey(std::string_view key) const {
+  long i = findString(key);
+  return i < 0 ? nullptr : entries_[static_cast<size_t>(i)].value.get();
+}
+
+void NSDictionary::set(NSObject* key, NSObject* value) {
+  if (!key) raise("-[NSMutableDictionary setObject:forKey:]: key cannot be nil");
+  if (!value) raise("-[NSMutableDictionary setObject:forKey:]: object cannot be nil (key: " + key->description() + ")");
+  long i = find(key);
+  if (i >= 0) {
+    entries_[static_cast<size_t>(i)].value = value;
+    return;
+  }
+  Id stored = key->copy();
+  index_.emplace(stored->hash(), entries_.size());
+  entries_.push_back({std::move(stored), Id(value)});
+}
+
+void NSDictionary::remove(const NSObject* key) {
+  long i = find(key);
+  if (i < 0) return;
+  entries_.erase(entries_.begin() + i);
+  index_.clear();
+  for (size_t k = 0; k < entries_.size(); ++k) index_.emplace(entries_[k].key->hash(), k);
+}
+
+void NSDictionary::clear() {
+  entries_.clear();
+  index_.clear();
+}
+
+Ref<NSArray> NSDictionary::allKeys() const {
+  std::vector<Id> keys;
+  for (const auto& e : entries_) keys.push_back(e.key);
+  return make<NSArray>(std::move(keys));
+}
+
+Ref<NSArray> NSDictionary::allValues() const {
+  std::vector<Id> values;
+  for (const auto& e : entries_) values.push_back(e.value);
+  return make<NSArray>(std::move(values));
+}
+
+bool NSDictionary::isEqual(const NSObject* other) const {
+  auto* d = dynamic_cast<const NSDictionary*>(other);
+  if (!d || d->entries_.size() != entries_.size()) return false;
+  for (const auto& e : entries_) {
+    NSObject* v = d->objectForKey(e.key.get());
+    if (!v || !v->isEqual(e.value.get())) return false;
+  }
+  return true;
+}
+
+std::string NSDictionary::description() const { return describe(this, 0); }
+
+Ref<NSObject> NSDictionary::copy() const { return Ref<NSObject>(const_cast<NSDictionary*>(this)); }
+
+Ref<NSObject> NSDictionary::mutableCopy() const { return NSMutableDictionary::dictionaryWithDictionary(this); }
+
+Class NSMutableDictionary::class_() {
+  static Class c = ClassBuilder<NSMutableDictionary, NSDictionary>("NSMutableDictionary")
+                       .method("setObject:forKey:",
+                               [](NSMutableDictionary* self, SEL, id value, id key) { self->setObject(value, key); })
+                       .method("removeObjectForKey:",
+                               [](NSMutableDictionary* self, SEL, id key) { self->removeObjectForKey(key); })
+                       .build();
+  return c;
+}
+
+Ref<NSMutableDictionary> NSMutableDictionary::dictionary() { return make<NSMutableDictionary>(); }
+
+Ref<NSMutableDictionary> NSMutableDictionary::dictionaryWithDictionary(const NSDictionary* other) {
+  auto d = make<NSMutableDictionary>();
+  if (other) {
+    d->entries_ = other->entries();
+    for (size_t k = 0; k < d->entries_.size(); ++k) d->index_.emplace(d->entries_[k].key->hash(), k);
+  }
+  return d;
+}
+
+void NSMutableDictionary::setObject(NSObject* value, NSObject* key) { set(key, value); }
+void NSMutableDictionary::setObject(NSObject* value, std::string_view key) { set(str(key), value); }
+void NSMutableDictionary::removeObjectForKey(const NSObject* key) { remove(key); }
+
+void NSMutableDictionary::addEntriesFromDictionary(const NSDictionary* other) {
+  if (!other) return;
+  std::vector<Entry> copy = other->entries();  // the other dictionary may be this one
+  for (const auto& e : copy) set(e.key.get(), e.value.get());
+}
+
+Ref<NSObject> NSMutableDictionary::copy() const { return NSDictionary::dictionaryWithDictionary(this); }
+
+}  // namespace objc

@@ -1,0 +1,100 @@
+// The run-time C API, under its usual names.
+#pragma once
+
+#include <string_view>
+
+#include "objc/class.h"
+
+namespace objc {
+
+// Selectors. Interned: two selectors are the same pointer exactly when their
+// names are equal. Safe from any thread.
+SEL sel_registerName(std::string_view name);
+const char* sel_getName(SEL sel);
+SEL NSSelectorFromString(std::string_view name);
+
+// Classes.
+Class objc_allocateClassPair(Class superclass, std::string_view name, size_t extraBytes);
+void objc_registerClassPair(Class cls);
+Class objc_getClass(std::string_view name);
+Class objc_lookUpClass(std::string_view name);
+Class objc_getMetaClass(std::string_view name);
+Class NSClassFromString(std::string_view name);
+int objc_getClassCount();
+const char* class_getName(Class cls);
+Class class_getSuperclass(Class cls);
+bool class_isMetaClass(Class cls);
+Class object_getClass(id obj);
+Class object_setClass(id obj, Class cls);
+const char* object_getClassName(id obj);
+Ref<NSObject> class_createInstance(Class cls, size_t extraBytes = 0);
+// Hides a class from lookup by name while `available` answers false; used
+// by frameworks that exist only on some system versions.
+void class_setAvailability(Class cls, detail::Availability available);
+
+// Methods.
+Method* class_copyMethodList(Class cls, unsigned int* outCount);
+Method class_getInstanceMethod(Class cls, SEL sel);
+Method class_getClassMethod(Class cls, SEL sel);
+IMP class_getMethodImplementation(Class cls, SEL sel);
+bool class_addMethod(Class cls, SEL sel, IMP imp, const char* types);
+IMP class_replaceMethod(Class cls, SEL sel, IMP imp, const char* types);
+bool class_respondsToSelector(Class cls, SEL sel);
+SEL method_getName(Method m);
+IMP method_getImplementation(Method m);
+IMP method_setImplementation(Method m, IMP imp);
+void method_exchangeImplementations(Method a, Method b);
+const char* method_getTypeEncoding(Method m);
+
+// The forwarding entry: what class_getMethodImplementation answers when
+// nothing implements a selector. Sending a message that resolves to it
+// raises "unrecognized selector".
+void _objc_msgForward();
+inline IMP forwardingIMP() { return reinterpret_cast<IMP>(&_objc_msgForward); }
+
+// Protocols.
+Protocol objc_allocateProtocol(std::string_view name);
+void objc_registerProtocol(Protocol proto);
+Protocol objc_getProtocol(std::string_view name);
+Protocol NSProtocolFromString(std::string_view name);
+// Returns the registered protocol of that name, creating and registering it
+// (adopting the given protocols) when there is none.
+Protocol objc_registerProtocolNamed(std::string_view name, std::initializer_list<Protocol> adopted = {});
+void protocol_addProtocol(Protocol proto, Protocol addition);
+bool protocol_conformsToProtocol(Protocol proto, Protocol other);
+const char* protocol_getName(Protocol proto);
+bool class_addProtocol(Class cls, Protocol proto);
+// The class itself, not its superclasses, declares the protocol (directly or
+// through a protocol that adopts it).
+bool class_conformsToProtocol(Class cls, Protocol proto);
+
+namespace detail {
+// Message lookup for `cls`: the method record, or noMethod() when nothing
+// answers (that record's implementation is the forwarding entry). The fast
+// path reads the cache without a lock.
+Method noMethod();
+Method lookUpMethod(Class cls, SEL sel);
+Method lookUpMethodSlow(Class cls, SEL sel);
+[[noreturn]] void throwUnrecognized(id receiver, SEL sel);
+[[noreturn]] void throwSignatureMismatch(id receiver, SEL sel, Method m, const std::string& callerSignature);
+[[noreturn]] void throwBadArgument(id receiver, SEL sel, int index, const char* expected, id got);
+[[noreturn]] void throwBadResult(id receiver, SEL sel, const char* expected, id got);
+void setIsa(NSObject* obj, Class cls);
+bool checkStorage(Class cls, const NSObject* obj);
+}  // namespace detail
+
+inline Method detail::lookUpMethod(Class cls, SEL sel) {
+  MethodCache* c = cls->cache.load(std::memory_order_acquire);
+  if (c->epoch == gMethodEpoch.load(std::memory_order_acquire)) {
+    uint32_t i = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(sel) >> 4) & c->mask;
+    for (;;) {
+      SEL k = c->slots[i].sel.load(std::memory_order_acquire);
+      if (k == sel) return c->slots[i].method.load(std::memory_order_relaxed);
+      if (k == nullptr) break;
+      i = (i + 1) & c->mask;
+    }
+  }
+  return lookUpMethodSlow(cls, sel);
+}
+
+}  // namespace objc
