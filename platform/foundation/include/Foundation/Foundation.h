@@ -8,6 +8,8 @@
 #include "Foundation/NSDictionary.h"
 #include "Foundation/NSError.h"
 #include "Foundation/NSFormat.h"
+#include "Foundation/NSJSONSerialization.h"
+#include "Foundation/NSLog.h"
 #include "Foundation/NSNotificationCenter.h"
 #include "Foundation/NSNumber.h"
 #include "Foundation/NSString.h"

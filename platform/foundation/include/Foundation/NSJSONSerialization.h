@@ -1,0 +1,42 @@
+// The JSON bridge: JSON text to Foundation values and back. Used by tests
+// and tools (payload files, scenarios); the library itself never parses JSON.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+#include "objc/runtime.h"
+
+namespace objc {
+
+// Where and why a text is not JSON. Line and column are 1-based; columns
+// count characters (UTF-8 sequences), not bytes.
+struct JSONError {
+  size_t line = 0;
+  size_t column = 0;
+  std::string message;  // what was found and what was expected
+  std::string describe() const;  // "LINE:COLUMN: message"
+};
+
+// Nesting deeper than this is refused, both ways.
+inline constexpr size_t kJSONMaxDepth = 512;
+
+// Reads one JSON value (a scalar at the top level is fine):
+//   object -> NSDictionary, keys in the order of the text; for a duplicate
+//             key the last value wins, at the place of the first
+//   array -> NSArray; string -> NSString; null -> NSNull
+//   integer -> NSNumber, signed (unsigned only above INT64_MAX)
+//   any other number -> NSNumber holding a double (1.0 stays a double)
+//   true/false -> NSNumber holding a boolean
+// On bad input returns nil and, when `error` is given, fills it.
+Id JSONParse(std::string_view text, JSONError* error = nullptr);
+
+// Writes `value` as JSON text: boolean numbers as true/false, NSNull and nil
+// as null, dictionaries in their iteration order. `pretty` indents by two
+// spaces. Raises objc::Exception naming the class for anything JSON cannot
+// hold (a non-string key, a date, NaN, a string that is not UTF-8, nesting
+// deeper than kJSONMaxDepth).
+std::string JSONSerialize(const NSObject* value, bool pretty = false);
+
+}  // namespace objc
