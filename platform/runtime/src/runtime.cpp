@@ -18,8 +18,9 @@ std::atomic<uint64_t> gMethodEpoch{1};
 
 namespace {
 
-CacheSlot gEmptySlot;
-MethodCache gEmptyCache{0, 0, 0, &gEmptySlot};
+// Every class starts with this cache. Its epoch is never current, so it is
+// never probed and needs no slots.
+MethodCache gEmptyCache{0, 0, 0};
 
 // Everything mutable about classes and protocols is guarded by one lock; the
 // message-send fast path never takes it.
@@ -47,16 +48,24 @@ SelectorTable& selectors() {
 }
 
 MethodCache* newCache(uint32_t capacity, uint64_t epoch) {
-  auto* c = new MethodCache{epoch, capacity - 1, 0, new CacheSlot[capacity]};
+  void* memory = ::operator new(sizeof(MethodCache) + capacity * sizeof(CacheSlot));
+  auto* c = new (memory) MethodCache{epoch, capacity - 1, 0};
+  for (uint32_t i = 0; i < capacity; ++i) new (c->slots() + i) CacheSlot;
   return c;
 }
 
 void cacheInsert(MethodCache* c, SEL sel, Method m) {
   uint32_t i = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(sel) >> 4) & c->mask;
-  while (c->slots[i].sel.load(std::memory_order_relaxed) != nullptr) i = (i + 1) & c->mask;
-  c->slots[i].method.store(m, std::memory_order_relaxed);
-  c->slots[i].sel.store(sel, std::memory_order_release);
+  while (c->slots()[i].sel.load(std::memory_order_relaxed) != nullptr) i = (i + 1) & c->mask;
+  c->slots()[i].method.store(m, std::memory_order_relaxed);
+  c->slots()[i].sel.store(sel, std::memory_order_release);
   ++c->occupied;
+}
+
+bool cacheContains(MethodCache* c, SEL sel) {
+  for (uint32_t i = 0; i <= c->mask; ++i)
+    if (c->slots()[i].sel.load(std::memory_order_relaxed) == sel) return true;
+  return false;
 }
 
 // Called with the registry lock held.
@@ -64,13 +73,15 @@ void cacheFill(Registry& r, Class cls, SEL sel, Method m) {
   MethodCache* c = cls->cache.load(std::memory_order_relaxed);
   uint64_t epoch = gMethodEpoch.load(std::memory_order_relaxed);
   MethodCache* next = c;
-  if (c->epoch != epoch) {
+  if (c->epoch == epoch && cacheContains(c, sel)) {
+    return;  // another thread missed on the same selector and filled it first
+  } else if (c->epoch != epoch) {
     next = newCache(8, epoch);
   } else if ((c->occupied + 1) * 2 > c->mask + 1) {
     next = newCache((c->mask + 1) * 2, epoch);
     for (uint32_t i = 0; i <= c->mask; ++i) {
-      SEL k = c->slots[i].sel.load(std::memory_order_relaxed);
-      if (k) cacheInsert(next, k, c->slots[i].method.load(std::memory_order_relaxed));
+      SEL k = c->slots()[i].sel.load(std::memory_order_relaxed);
+      if (k) cacheInsert(next, k, c->slots()[i].method.load(std::memory_order_relaxed));
     }
   }
   cacheInsert(next, sel, m);
@@ -150,12 +161,18 @@ Method noMethod() {
 }
 
 Method lookUpMethodSlow(Class cls, SEL sel) {
+  if (!sel) return noMethod();
   Registry& r = registry();
   std::lock_guard<std::mutex> g(r.lock);
   Method m = findInChain(cls, sel);
   if (!m) m = noMethod();
   cacheFill(r, cls, sel, m);
   return m;
+}
+
+void flushMethodCaches() {
+  std::lock_guard<std::mutex> g(registry().lock);
+  gMethodEpoch.fetch_add(1, std::memory_order_acq_rel);
 }
 
 void throwUnrecognized(id receiver, SEL sel) {
@@ -175,6 +192,13 @@ void throwBadArgument(id receiver, SEL sel, int index, const char* expected, id 
                                                  ", which is not of the expected C++ type " + expected);
 }
 
+void throwBadReceiver(id receiver, SEL sel, const char* expected) {
+  throw Exception(kInvalidArgumentException, messageName(receiver, sel) +
+                                                 ": the implementation was written for receivers of C++ type " +
+                                                 expected + ", which an instance of " + receiver->isa()->name +
+                                                 " is not");
+}
+
 void throwBadResult(id receiver, SEL sel, const char* expected, id got) {
   throw Exception(kInvalidArgumentException, messageName(receiver, sel) + ": returned an instance of " +
                                                  got->isa()->name + " where C++ type " + expected +
@@ -187,6 +211,12 @@ void throwUnconstructible(const char* type) {
 }
 
 bool checkStorage(Class cls, const NSObject* obj) { return !cls->storageCheck || cls->storageCheck(obj); }
+
+bool classHasStorage(Class cls, const std::type_info& type) {
+  for (Class c = cls; c; c = c->superclass)
+    if (c->storageType && *c->storageType == type) return true;
+  return false;
+}
 
 Class buildClass(std::string_view name, Class superclass, const std::type_info& superStorage, Allocator alloc,
                  StorageCheck check, const std::type_info& storage, const std::vector<BuiltMethod>& methods,

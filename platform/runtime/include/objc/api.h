@@ -2,6 +2,7 @@
 #pragma once
 
 #include <string_view>
+#include <typeinfo>
 
 #include "objc/class.h"
 
@@ -75,22 +76,32 @@ namespace detail {
 Method noMethod();
 Method lookUpMethod(Class cls, SEL sel);
 Method lookUpMethodSlow(Class cls, SEL sel);
+// Starts a new method-table epoch, so that every class's cache is rebuilt
+// at its next miss. Adding methods does this by itself.
+void flushMethodCaches();
 [[noreturn]] void throwUnrecognized(id receiver, SEL sel);
 [[noreturn]] void throwSignatureMismatch(id receiver, SEL sel, Method m, const std::string& callerSignature);
 [[noreturn]] void throwBadArgument(id receiver, SEL sel, int index, const char* expected, id got);
+[[noreturn]] void throwBadReceiver(id receiver, SEL sel, const char* expected);
 [[noreturn]] void throwBadResult(id receiver, SEL sel, const char* expected, id got);
 void setIsa(NSObject* obj, Class cls);
 bool checkStorage(Class cls, const NSObject* obj);
+// The class or one of its superclasses has instances of C++ type `type`, so
+// every instance of the class has storage derived from it.
+bool classHasStorage(Class cls, const std::type_info& type);
 }  // namespace detail
 
 inline Method detail::lookUpMethod(Class cls, SEL sel) {
   MethodCache* c = cls->cache.load(std::memory_order_acquire);
   if (c->epoch == gMethodEpoch.load(std::memory_order_acquire)) {
+    CacheSlot* slots = c->slots();
     uint32_t i = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(sel) >> 4) & c->mask;
     for (;;) {
-      SEL k = c->slots[i].sel.load(std::memory_order_acquire);
-      if (k == sel) return c->slots[i].method.load(std::memory_order_relaxed);
+      SEL k = slots[i].sel.load(std::memory_order_acquire);
+      // An empty slot ends the probe before the key compare, so that a null
+      // selector never matches an empty slot.
       if (k == nullptr) break;
+      if (k == sel) return slots[i].method.load(std::memory_order_relaxed);
       i = (i + 1) & c->mask;
     }
   }

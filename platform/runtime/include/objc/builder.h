@@ -53,6 +53,38 @@ Bare<P> fromCanon(Canon<P> v, id receiver, SEL sel, int index) {
   }
 }
 
+// The last class whose instances were found to have C++ storage T.
+template <class T>
+constinit std::atomic<Class> gReceiverClassOf{nullptr};
+
+template <class T>
+[[gnu::noinline]] T* receiverAsSlow(NSObject* self, SEL sel, Class cls) {
+  if (classHasStorage(cls, typeid(T))) {
+    gReceiverClassOf<T>.store(cls, std::memory_order_relaxed);
+    return static_cast<T*>(self);
+  }
+  if (T* t = dynamic_cast<T*>(self)) return t;
+  throwBadReceiver(self, sel, typeid(T).name());
+}
+
+// The receiver as the C++ type an implementation was written for. An
+// implementation can be moved to a class of another storage type (by
+// method_setImplementation or class_addMethod with an IMP taken elsewhere);
+// reaching it with such a receiver raises instead of reinterpreting the
+// object. Whether a class's instances have storage T is a property of the
+// class, so the common case is one compare with the last class checked.
+template <class T>
+T* receiverAs(NSObject* self, SEL sel) {
+  if constexpr (std::is_same_v<T, NSObject>) {
+    return self;
+  } else {
+    Class cls = self->isa();
+    if (cls == gReceiverClassOf<T>.load(std::memory_order_relaxed)) [[likely]]
+      return static_cast<T*>(self);
+    return receiverAsSlow<T>(self, sel, cls);
+  }
+}
+
 template <class R, class V>
 typename CanonRet<R>::type toCanonResult(V&& v) {
   if constexpr (isObjectLike<R>()) {
@@ -101,7 +133,7 @@ struct MemberThunk;
 template <class T, auto MF, class R, class... A, size_t... I>
 struct MemberThunk<T, MF, R, std::tuple<A...>, std::index_sequence<I...>> {
   static typename CanonRet<R>::type call(NSObject* self, SEL sel, Canon<A>... a) {
-    T* obj = static_cast<T*>(self);
+    T* obj = receiverAs<T>(self, sel);
     if constexpr (std::is_void_v<R>) {
       (obj->*MF)(fromCanon<A>(a, self, sel, static_cast<int>(I))...);
     } else {
@@ -119,7 +151,7 @@ struct FunctionThunk<F, R, std::tuple<Self, SEL, A...>, std::index_sequence<0, 1
   using SelfT = std::remove_cv_t<std::remove_pointer_t<Self>>;
   static_assert(std::is_pointer_v<Self>, "the receiver parameter is a pointer");
   static typename CanonRet<R>::type call(NSObject* self, SEL sel, Canon<A>... a) {
-    SelfT* obj = static_cast<SelfT*>(self);
+    SelfT* obj = receiverAs<SelfT>(self, sel);
     if constexpr (std::is_void_v<R>) {
       F{}(obj, sel, fromCanon<A>(a, self, sel, static_cast<int>(I - 2))...);
     } else {

@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <new>
 #include <string>
 #include <typeinfo>
 #include <vector>
@@ -36,12 +37,17 @@ struct CacheSlot {
   std::atomic<Method> method{nullptr};
 };
 
+// The slots follow the header in the same allocation (mask + 1 of them), so
+// that a probe needs no extra load to find them.
 struct MethodCache {
   uint64_t epoch;
   uint32_t mask;
   uint32_t occupied;
-  CacheSlot* slots;
+  CacheSlot* slots() noexcept {
+    return std::launder(reinterpret_cast<CacheSlot*>(reinterpret_cast<char*>(this) + sizeof(MethodCache)));
+  }
 };
+static_assert(sizeof(MethodCache) % alignof(CacheSlot) == 0);
 
 extern std::atomic<uint64_t> gMethodEpoch;
 

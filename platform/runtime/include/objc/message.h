@@ -12,6 +12,7 @@
 #pragma once
 
 #include <algorithm>
+#include <atomic>
 #include <cstddef>
 #include <string_view>
 #include <type_traits>
@@ -29,9 +30,20 @@ struct FixedString {
   constexpr std::string_view view() const { return {text, N - 1}; }
 };
 
+namespace detail {
+// Constant-initialised, so reading it needs no static-initialisation guard.
+// Interning is idempotent: threads racing to fill it store the same value.
+template <FixedString Name>
+constinit std::atomic<SEL> gInternedSelector{nullptr};
+}  // namespace detail
+
 template <FixedString Name>
 SEL sel() {
-  static const SEL s = sel_registerName(Name.view());
+  SEL s = detail::gInternedSelector<Name>.load(std::memory_order_acquire);
+  if (s == nullptr) [[unlikely]] {
+    s = sel_registerName(Name.view());
+    detail::gInternedSelector<Name>.store(s, std::memory_order_release);
+  }
   return s;
 }
 
