@@ -1,0 +1,69 @@
+// Media attached to a notification. The factory accepts only existing files
+// of known media types and moves each into the platform's own store.
+#pragma once
+
+#include <string>
+
+#include "Foundation/Foundation.h"
+
+namespace objc {
+
+// The domain of the notification framework's errors, and its codes.
+inline constexpr const char* UNErrorDomain = "UNErrorDomain";
+using UNErrorCode = int64_t;
+inline constexpr UNErrorCode UNErrorCodeNotificationsNotAllowed = 1;
+inline constexpr UNErrorCode UNErrorCodeAttachmentInvalidURL = 100;
+inline constexpr UNErrorCode UNErrorCodeAttachmentUnrecognizedType = 101;
+inline constexpr UNErrorCode UNErrorCodeAttachmentInvalidFileSize = 102;
+inline constexpr UNErrorCode UNErrorCodeAttachmentNotInDataStore = 103;
+inline constexpr UNErrorCode UNErrorCodeAttachmentMoveIntoDataStoreFailed = 104;
+inline constexpr UNErrorCode UNErrorCodeAttachmentCorrupt = 105;
+
+// Immutable.
+//
+// The run-time factory "attachmentWithIdentifier:URL:options:error:" has the
+// signature "@@:@@@^": its last argument is the platform's error out-slot, a
+// `void*` that is null or points to an objc::Ref<objc::NSError>:
+//
+//   Ref<NSError> error;
+//   auto a = send<Ref<NSObject>>(cls, sel<"attachmentWithIdentifier:URL:options:error:">(),
+//                                identifier, url, options, static_cast<void*>(&error));
+//
+// Accepted, by the file's extension (case is ignored), with the largest size:
+//   image  jpg jpeg png gif        10 MB
+//   audio  aif aiff wav mp3 m4a     5 MB
+//   movie  mpg mpeg mp4 m4v avi    50 MB
+// (1 MB = 1024 * 1024 bytes). Refusals answer nil and an error in
+// "UNErrorDomain": 100 when the URL is nil, not a file URL, or names no
+// regular file; 101 for any other extension; 102 for an empty or too large
+// file; 104 when the file cannot be moved into the store. An accepted file
+// is moved (its original path no longer exists) and the attachment's URL is
+// the stored file's. An empty or nil identifier is replaced by a unique one.
+// The options are not interpreted.
+class UNNotificationAttachment final : public NSObject {
+ public:
+  static Class class_();
+  UNNotificationAttachment() = default;
+
+  static Ref<UNNotificationAttachment> attachmentWithIdentifier(NSString* identifier, NSURL* url,
+                                                                NSDictionary* options, Ref<NSError>* error);
+
+  NSString* identifier() const { return identifier_.get(); }
+  NSURL* URL() const { return url_.get(); }
+  // The media type's identifier, such as "public.jpeg".
+  NSString* type() const { return type_.get(); }
+
+  // Platform side: the directory under the temporary directory that holds
+  // the stored files of this process. Removed when the process exits.
+  static std::string attachmentStoreDirectory();
+
+  std::string description() const override;
+  Ref<NSObject> copy() const override;
+
+ private:
+  Ref<NSString> identifier_;
+  Ref<NSURL> url_;
+  Ref<NSString> type_;
+};
+
+}  // namespace objc
