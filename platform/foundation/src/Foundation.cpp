@@ -27,8 +27,7 @@ struct RegisterFoundation {
     NSNotificationCenter::class_();
     DispatchQueue::class_();
     detail::addFunction(NSObject::class_(), "description", [](id self, SEL) { return str(self->description()); });
-    detail::addFunction(NSObject::class_(), "debugDescription",
-                        [](id self, SEL) { return str(self->description()); });
+    detail::addFunction(NSObject::class_(), "debugDescription", [](id self, SEL) { return str(self->description()); });
   }
 } gRegisterFoundation;
 

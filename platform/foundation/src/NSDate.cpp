@@ -1,5 +1,6 @@
 #include "Foundation/NSDate.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -36,6 +37,11 @@ struct Civil {
 };
 
 Civil civilFromTime(double t) {
+  // Beyond a few million years (or not a number) the calendar arithmetic
+  // would overflow; such moments read as the edge of that range.
+  constexpr double kLimit = 1e14;
+  if (std::isnan(t)) t = 0;
+  t = std::clamp(t, -kLimit, kLimit);
   int64_t secs = static_cast<int64_t>(std::floor(t));
   int64_t days = secs >= 0 ? secs / 86400 : -((-secs + 86399) / 86400);
   int64_t rem = secs - days * 86400;
@@ -115,9 +121,7 @@ DefaultZone& defaultZone() {
 }  // namespace
 
 Class NSTimeZone::class_() {
-  static Class c = ClassBuilder<NSTimeZone>("NSTimeZone")
-                       .method<&NSTimeZone::secondsFromGMT>("secondsFromGMT")
-                       .build();
+  static Class c = ClassBuilder<NSTimeZone>("NSTimeZone").method<&NSTimeZone::secondsFromGMT>("secondsFromGMT").build();
   return c;
 }
 
@@ -132,14 +136,27 @@ Ref<NSTimeZone> NSTimeZone::timeZoneForSecondsFromGMT(int64_t seconds) {
 
 Ref<NSTimeZone> NSTimeZone::timeZoneWithName(std::string_view name) {
   if (name == "UTC" || name == "GMT") return make<NSTimeZone>(std::string(name), 0);
-  int h = 0, m = 0;
-  char sign = 0;
-  std::string n(name);
-  if (std::sscanf(n.c_str(), "GMT%c%d:%d", &sign, &h, &m) >= 2 && (sign == '+' || sign == '-') && h <= 18 && m < 60) {
-    int64_t off = (h * 3600 + m * 60) * (sign == '-' ? -1 : 1);
-    return make<NSTimeZone>(n, off);
+  // GMT+h, GMT+hh, GMT+hhmm or GMT+hh:mm (or with "-").
+  if (name.size() < 5 || name.substr(0, 3) != "GMT" || (name[3] != '+' && name[3] != '-')) return nullptr;
+  std::string_view rest = name.substr(4);
+  auto digits = [](std::string_view v) {
+    return !v.empty() && std::all_of(v.begin(), v.end(), [](char c) { return c >= '0' && c <= '9'; });
+  };
+  std::string_view hours = rest, minutes;
+  if (size_t colon = rest.find(':'); colon != std::string_view::npos) {
+    hours = rest.substr(0, colon);
+    minutes = rest.substr(colon + 1);
+    if (minutes.size() != 2) return nullptr;
+  } else if (rest.size() == 4) {
+    hours = rest.substr(0, 2);
+    minutes = rest.substr(2);
   }
-  return nullptr;
+  if (hours.size() > 2 || !digits(hours) || (!minutes.empty() && !digits(minutes))) return nullptr;
+  int h = std::stoi(std::string(hours));
+  int m = minutes.empty() ? 0 : std::stoi(std::string(minutes));
+  if (h > 18 || m > 59) return nullptr;
+  int64_t off = (h * 3600 + m * 60) * (name[3] == '-' ? -1 : 1);
+  return make<NSTimeZone>(std::string(name), off);
 }
 
 Ref<NSTimeZone> NSTimeZone::defaultTimeZone() {
@@ -196,6 +213,7 @@ bool NSDateComponents::matches(double t) const {
 // Fields left unset below the smallest field that is set take the start of
 // their range ({hour: 8} fires at 08:00:00); the others match any value.
 Ref<NSDate> NSDateComponents::nextMatchAfter(double t) const {
+  if (!std::isfinite(t)) return nullptr;
   const int64_t* fields[] = {&year, &month, &day, &hour, &minute, &second};
   int smallest = -1;
   for (int i = 0; i < 6; ++i)
@@ -214,8 +232,8 @@ Ref<NSDate> NSDateComponents::nextMatchAfter(double t) const {
   auto [s0, s1] = rangeOf(5, 0, 59);
   for (int64_t dayIndex = firstDay; dayIndex < firstDay + 3660 + 1; ++dayIndex) {
     Civil c = civilFromTime(static_cast<double>(dayIndex * 86400));
-    if ((year != NSDateComponentUndefined && year != c.year) || (month != NSDateComponentUndefined && month != c.month) ||
-        (day != NSDateComponentUndefined && day != c.day))
+    if ((year != NSDateComponentUndefined && year != c.year) ||
+        (month != NSDateComponentUndefined && month != c.month) || (day != NSDateComponentUndefined && day != c.day))
       continue;
     for (int64_t h = h0; h <= h1; ++h)
       for (int64_t m = m0; m <= m1; ++m)

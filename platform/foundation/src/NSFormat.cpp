@@ -1,5 +1,6 @@
 #include "Foundation/NSFormat.h"
 
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 
@@ -18,22 +19,35 @@ std::string printOne(const std::string& spec, const char* lengthAndConversion, a
 
 std::string describe(const FormatArg& a) {
   switch (a.kind) {
-    case FormatArg::Kind::Object: return a.o ? a.o->description() : "(null)";
-    case FormatArg::Kind::CString: return a.s ? a.s : "(null)";
-    case FormatArg::Kind::Signed: return std::to_string(a.i);
-    case FormatArg::Kind::Unsigned: return std::to_string(a.u);
-    case FormatArg::Kind::Double: return printOne("%", "g", a.d);
-    case FormatArg::Kind::Pointer: return printOne("%", "p", a.p);
+    case FormatArg::Kind::Object:
+      return a.o ? a.o->description() : "(null)";
+    case FormatArg::Kind::CString:
+      return a.s ? a.s : "(null)";
+    case FormatArg::Kind::Signed:
+      return std::to_string(a.i);
+    case FormatArg::Kind::Unsigned:
+      return std::to_string(a.u);
+    case FormatArg::Kind::Double:
+      return printOne("%", "g", a.d);
+    case FormatArg::Kind::Pointer:
+      return printOne("%", "p", a.p);
   }
   return {};
 }
 
 int64_t asSigned(const FormatArg& a) {
   switch (a.kind) {
-    case FormatArg::Kind::Signed: return a.i;
-    case FormatArg::Kind::Unsigned: return static_cast<int64_t>(a.u);
-    case FormatArg::Kind::Double: return static_cast<int64_t>(a.d);
-    default: return 0;
+    case FormatArg::Kind::Signed:
+      return a.i;
+    case FormatArg::Kind::Unsigned:
+      return static_cast<int64_t>(a.u);
+    case FormatArg::Kind::Double:
+      if (std::isnan(a.d)) return 0;
+      if (a.d >= 9223372036854775808.0) return INT64_MAX;
+      if (a.d <= -9223372036854775808.0) return INT64_MIN;
+      return static_cast<int64_t>(a.d);
+    default:
+      return 0;
   }
 }
 
@@ -53,19 +67,24 @@ std::string formatArgs(std::string_view fmt, const std::vector<FormatArg>& args)
     size_t start = i++;
     std::string spec = "%";
     while (i < fmt.size() && std::strchr("-+ #0'", fmt[i])) spec += fmt[i++];
-    auto number = [&](bool) {
+    auto number = [&](bool precision) {
       if (i < fmt.size() && fmt[i] == '*') {
         ++i;
         const FormatArg* a = take();
-        spec += std::to_string(a ? asSigned(*a) : 0);
+        int64_t v = a ? asSigned(*a) : 0;
+        if (precision && v < 0) {
+          spec.pop_back();  // a negative precision counts as none, as in printf
+        } else {
+          spec += std::to_string(v);
+        }
       } else {
         while (i < fmt.size() && fmt[i] >= '0' && fmt[i] <= '9') spec += fmt[i++];
       }
     };
-    number(true);
+    number(false);
     if (i < fmt.size() && fmt[i] == '.') {
       spec += fmt[i++];
-      number(false);
+      number(true);
     }
     while (i < fmt.size() && std::strchr("hlqLzjt", fmt[i])) ++i;  // lengths come from the argument itself
     if (i >= fmt.size()) {
@@ -77,10 +96,16 @@ std::string formatArgs(std::string_view fmt, const std::vector<FormatArg>& args)
       out += '%';
       continue;
     }
+    if (conv == '\0' || !std::strchr("@diuoxXfFeEgGaAcsp", conv)) {
+      out.append(fmt.substr(start, i - start + 1));  // not a conversion: printed as written, takes no argument
+      continue;
+    }
     const FormatArg* a = take();
     if (!a) continue;  // more conversions than arguments: the conversion prints nothing
     switch (conv) {
-      case '@': out += describe(*a); break;
+      case '@':
+        out += describe(*a);
+        break;
       case 'd':
       case 'i':
         if (a->kind == FormatArg::Kind::Signed || a->kind == FormatArg::Kind::Unsigned ||
@@ -98,6 +123,7 @@ std::string formatArgs(std::string_view fmt, const std::vector<FormatArg>& args)
         if (a->kind == FormatArg::Kind::Signed || a->kind == FormatArg::Kind::Unsigned ||
             a->kind == FormatArg::Kind::Double) {
           auto v = a->kind == FormatArg::Kind::Unsigned ? a->u : static_cast<uint64_t>(asSigned(*a));
+          if (a->kind == FormatArg::Kind::Signed && a->size < 8) v &= (uint64_t{1} << (a->size * 8)) - 1;
           out += printOne(spec, ll, static_cast<unsigned long long>(v));
         } else {
           out += describe(*a);
@@ -125,16 +151,17 @@ std::string formatArgs(std::string_view fmt, const std::vector<FormatArg>& args)
         break;
       }
       case 'c':
-        out += static_cast<char>(asSigned(*a));
+        if (a->kind == FormatArg::Kind::Signed || a->kind == FormatArg::Kind::Unsigned) {
+          out += static_cast<char>(asSigned(*a));
+        } else {
+          out += describe(*a);
+        }
         break;
       case 's':
         out += a->kind == FormatArg::Kind::CString ? printOne(spec, "s", a->s ? a->s : "(null)") : describe(*a);
         break;
       case 'p':
         out += printOne(spec, "p", a->kind == FormatArg::Kind::Object ? static_cast<const void*>(a->o) : a->p);
-        break;
-      default:
-        out.append(fmt.substr(start, i - start + 1));
         break;
     }
   }

@@ -163,9 +163,12 @@ json toJSON(const NSObject* value, size_t depth) {
   if (auto* s = dynamic_cast<const NSString*>(value)) return s->utf8();
   if (auto* n = dynamic_cast<const NSNumber*>(value)) {
     switch (n->kind()) {
-      case NSNumber::Kind::Bool: return n->boolValue();
-      case NSNumber::Kind::Signed: return n->integerValue();
-      case NSNumber::Kind::Unsigned: return n->unsignedIntegerValue();
+      case NSNumber::Kind::Bool:
+        return n->boolValue();
+      case NSNumber::Kind::Signed:
+        return n->integerValue();
+      case NSNumber::Kind::Unsigned:
+        return n->unsignedIntegerValue();
       case NSNumber::Kind::Double: {
         double d = n->doubleValue();
         if (std::isnan(d)) refuse("NaN in NSNumber");

@@ -35,14 +35,15 @@ void writeToStandardError(const std::string& message) {
   double whole = std::floor(now);
   auto millis = static_cast<int>((now - whole) * 1000.0);
   if (millis > 999) millis = 999;
-  std::time_t local = static_cast<std::time_t>(whole) + static_cast<std::time_t>(NSTimeZone::defaultTimeZone()->secondsFromGMT());
+  std::time_t local =
+      static_cast<std::time_t>(whole) + static_cast<std::time_t>(NSTimeZone::defaultTimeZone()->secondsFromGMT());
   std::tm parts{};
   gmtime_r(&local, &parts);
   char stamp[64];
   std::snprintf(stamp, sizeof stamp, "%04d-%02d-%02d %02d:%02d:%02d.%03d", parts.tm_year + 1900, parts.tm_mon + 1,
                 parts.tm_mday, parts.tm_hour, parts.tm_min, parts.tm_sec, millis);
-  std::string line = std::string(stamp) + " " + program_invocation_short_name + "[" + std::to_string(getpid()) + "] " +
-                     message;
+  std::string line =
+      std::string(stamp) + " " + program_invocation_short_name + "[" + std::to_string(getpid()) + "] " + message;
   if (line.empty() || line.back() != '\n') line += '\n';
   // One write per line, so that lines stay whole next to other writers.
   std::fwrite(line.data(), 1, line.size(), stderr);

@@ -2,6 +2,7 @@
 
 #include <cctype>
 #include <cstring>
+#include <filesystem>
 
 namespace objc {
 
@@ -103,17 +104,25 @@ Ref<NSURL> NSURL::URLWithString(std::string_view text) {
     rest = slash == std::string_view::npos ? std::string_view() : rest.substr(slash);
     size_t at = authority.rfind('@');
     if (at != std::string_view::npos) authority.remove_prefix(at + 1);
-    size_t portColon = authority.rfind(':');
-    if (portColon != std::string_view::npos && authority.find(']') == std::string_view::npos) {
-      std::string_view port = authority.substr(portColon + 1);
+    std::string_view port;
+    if (!authority.empty() && authority.front() == '[') {
+      // An IPv6 literal: the port, if any, follows the closing bracket.
+      size_t close = authority.find(']');
+      if (close == std::string_view::npos) return nullptr;
+      std::string_view after = authority.substr(close + 1);
+      if (!after.empty() && after.front() != ':') return nullptr;
+      if (!after.empty()) port = after.substr(1);
+      authority = authority.substr(1, close - 1);
+    } else if (size_t portColon = authority.rfind(':'); portColon != std::string_view::npos) {
+      port = authority.substr(portColon + 1);
       authority = authority.substr(0, portColon);
-      if (!port.empty()) {
-        for (char c : port)
-          if (!std::isdigit(static_cast<unsigned char>(c))) return nullptr;
-        if (port.size() > 5) return nullptr;
-        url->port_ = std::stoll(std::string(port));
-        if (url->port_ > 65535) return nullptr;
-      }
+    }
+    if (!port.empty()) {
+      for (char c : port)
+        if (!std::isdigit(static_cast<unsigned char>(c))) return nullptr;
+      if (port.size() > 5) return nullptr;
+      url->port_ = std::stoll(std::string(port));
+      if (url->port_ > 65535) return nullptr;
     }
     url->hasHost_ = true;
     url->host_ = std::string(authority);
@@ -124,12 +133,20 @@ Ref<NSURL> NSURL::URLWithString(std::string_view text) {
 
 Ref<NSURL> NSURL::fileURLWithPath(const NSString* path) { return path ? fileURLWithPath(path->utf8()) : nullptr; }
 
-Ref<NSURL> NSURL::fileURLWithPath(std::string_view path) {
+Ref<NSURL> NSURL::fileURLWithPath(std::string_view relativeOrAbsolute) {
+  // A relative path is taken from the current directory, as file URLs name
+  // absolute paths.
+  std::string path(relativeOrAbsolute);
+  if (path.empty() || path.front() != '/') {
+    std::error_code ec;
+    std::string cwd = std::filesystem::current_path(ec).string();
+    if (!ec) path = cwd + (cwd.ends_with('/') || path.empty() ? "" : "/") + path;
+  }
   auto url = make<NSURL>();
   url->hasScheme_ = true;
   url->scheme_ = "file";
   url->hasHost_ = true;
-  url->path_ = std::string(path);
+  url->path_ = path;
   url->text_ = "file://" + percentEncodePath(path);
   return url;
 }

@@ -1,4 +1,5 @@
 // Numbers, null, data, arrays and dictionaries.
+#include <cctype>
 #include <cmath>
 #include <cstdio>
 #include <functional>
@@ -108,9 +109,12 @@ Ref<NSNumber> NSNumber::numberWithDouble(double v) {
 
 bool NSNumber::boolValue() const {
   switch (kind_) {
-    case Kind::Double: return d_ != 0.0;
-    case Kind::Unsigned: return u_ != 0;
-    default: return i_ != 0;
+    case Kind::Double:
+      return d_ != 0.0;
+    case Kind::Unsigned:
+      return u_ != 0;
+    default:
+      return i_ != 0;
   }
 }
 int64_t NSNumber::integerValue() const {
@@ -120,30 +124,60 @@ int64_t NSNumber::integerValue() const {
       if (d_ >= 9.2233720368547758e18) return INT64_MAX;
       if (d_ <= -9.2233720368547758e18) return INT64_MIN;
       return static_cast<int64_t>(d_);
-    case Kind::Unsigned: return static_cast<int64_t>(u_);
-    default: return i_;
+    case Kind::Unsigned:
+      return static_cast<int64_t>(u_);
+    default:
+      return i_;
   }
 }
 int32_t NSNumber::intValue() const { return static_cast<int32_t>(integerValue()); }
 uint64_t NSNumber::unsignedIntegerValue() const {
   switch (kind_) {
-    case Kind::Double: return d_ <= 0 || std::isnan(d_) ? 0 : d_ >= 1.8446744073709552e19 ? UINT64_MAX : static_cast<uint64_t>(d_);
-    case Kind::Unsigned: return u_;
-    default: return static_cast<uint64_t>(i_);
+    case Kind::Double:
+      return d_ <= 0 || std::isnan(d_) ? 0 : d_ >= 1.8446744073709552e19 ? UINT64_MAX : static_cast<uint64_t>(d_);
+    case Kind::Unsigned:
+      return u_;
+    default:
+      return static_cast<uint64_t>(i_);
   }
 }
 double NSNumber::doubleValue() const {
   switch (kind_) {
-    case Kind::Double: return d_;
-    case Kind::Unsigned: return static_cast<double>(u_);
-    default: return static_cast<double>(i_);
+    case Kind::Double:
+      return d_;
+    case Kind::Unsigned:
+      return static_cast<double>(u_);
+    default:
+      return static_cast<double>(i_);
   }
 }
+
+namespace {
+
+// Exact comparisons between a double and an integer: going through a double
+// would make 2^53 + 1 equal to 2^53 and break the hash contract.
+constexpr double kTwoTo63 = 9223372036854775808.0;
+constexpr double kTwoTo64 = 18446744073709551616.0;
+
+bool isWhole(double d) { return std::isfinite(d) && std::floor(d) == d; }
+bool equalsSigned(double d, int64_t i) {
+  return isWhole(d) && d >= -kTwoTo63 && d < kTwoTo63 && static_cast<int64_t>(d) == i;
+}
+bool equalsUnsigned(double d, uint64_t u) {
+  return isWhole(d) && d >= 0 && d < kTwoTo64 && static_cast<uint64_t>(d) == u;
+}
+
+}  // namespace
 
 bool NSNumber::isEqual(const NSObject* other) const {
   auto* n = dynamic_cast<const NSNumber*>(other);
   if (!n) return false;
-  if (kind_ == Kind::Double || n->kind_ == Kind::Double) return doubleValue() == n->doubleValue();
+  if (kind_ == Kind::Double && n->kind_ == Kind::Double) return d_ == n->d_ || (std::isnan(d_) && std::isnan(n->d_));
+  if (kind_ == Kind::Double || n->kind_ == Kind::Double) {
+    const NSNumber& d = kind_ == Kind::Double ? *this : *n;
+    const NSNumber& w = kind_ == Kind::Double ? *n : *this;
+    return w.kind_ == Kind::Unsigned ? equalsUnsigned(d.d_, w.u_) : equalsSigned(d.d_, w.i_);
+  }
   bool aUnsigned = kind_ == Kind::Unsigned, bUnsigned = n->kind_ == Kind::Unsigned;
   if (aUnsigned == bUnsigned) return aUnsigned ? u_ == n->u_ : i_ == n->i_;
   const NSNumber& s = aUnsigned ? *n : *this;
@@ -151,18 +185,34 @@ bool NSNumber::isEqual(const NSObject* other) const {
   return s.i_ >= 0 && static_cast<uint64_t>(s.i_) == u.u_;
 }
 
+// Equal numbers hash alike whatever their kinds: a whole double hashes as
+// the integer it equals.
 size_t NSNumber::hash() const {
-  double d = doubleValue();
-  if (kind_ == Kind::Double && d != std::floor(d)) return std::hash<double>{}(d);
-  return std::hash<int64_t>{}(kind_ == Kind::Unsigned ? static_cast<int64_t>(u_) : integerValue());
+  switch (kind_) {
+    case Kind::Double:
+      if (isWhole(d_) && d_ >= -kTwoTo63 && d_ < kTwoTo63) return std::hash<int64_t>{}(static_cast<int64_t>(d_));
+      if (isWhole(d_) && d_ >= 0 && d_ < kTwoTo64)
+        return std::hash<int64_t>{}(static_cast<int64_t>(static_cast<uint64_t>(d_)));
+      return std::isnan(d_) ? 0 : std::hash<double>{}(d_);
+    case Kind::Unsigned:
+      return std::hash<int64_t>{}(static_cast<int64_t>(u_));
+    default:
+      return std::hash<int64_t>{}(i_);
+  }
 }
 
 std::string NSNumber::description() const {
   char buf[64];
   switch (kind_) {
-    case Kind::Double: std::snprintf(buf, sizeof buf, "%.16g", d_); break;
-    case Kind::Unsigned: std::snprintf(buf, sizeof buf, "%llu", static_cast<unsigned long long>(u_)); break;
-    default: std::snprintf(buf, sizeof buf, "%lld", static_cast<long long>(i_)); break;
+    case Kind::Double:
+      std::snprintf(buf, sizeof buf, "%.16g", d_);
+      break;
+    case Kind::Unsigned:
+      std::snprintf(buf, sizeof buf, "%llu", static_cast<unsigned long long>(u_));
+      break;
+    default:
+      std::snprintf(buf, sizeof buf, "%lld", static_cast<long long>(i_));
+      break;
   }
   return buf;
 }
@@ -256,7 +306,9 @@ NSArray::NSArray(std::vector<Id> items) : items_(std::move(items)) {
 }
 
 Ref<NSArray> NSArray::array() { return make<NSArray>(); }
-Ref<NSArray> NSArray::arrayWithObjects(std::initializer_list<Id> items) { return make<NSArray>(std::vector<Id>(items)); }
+Ref<NSArray> NSArray::arrayWithObjects(std::initializer_list<Id> items) {
+  return make<NSArray>(std::vector<Id>(items));
+}
 Ref<NSArray> NSArray::arrayWithArray(const NSArray* other) {
   return make<NSArray>(other ? other->items_ : std::vector<Id>{});
 }
@@ -293,9 +345,8 @@ Ref<NSObject> NSArray::copy() const { return Ref<NSObject>(const_cast<NSArray*>(
 Ref<NSObject> NSArray::mutableCopy() const { return NSMutableArray::arrayWithArray(this); }
 
 Class NSMutableArray::class_() {
-  static Class c = ClassBuilder<NSMutableArray, NSArray>("NSMutableArray")
-                       .method<&NSMutableArray::addObject>("addObject:")
-                       .build();
+  static Class c =
+      ClassBuilder<NSMutableArray, NSArray>("NSMutableArray").method<&NSMutableArray::addObject>("addObject:").build();
   return c;
 }
 
@@ -319,7 +370,8 @@ void NSMutableArray::addObjectsFromArray(const NSArray* other) {
 
 void NSMutableArray::insertObject(NSObject* obj, uint64_t index) {
   if (!obj) raise("-[NSMutableArray insertObject:atIndex:]: object cannot be nil");
-  if (index > items_.size()) raise("-[NSMutableArray insertObject:atIndex:]: index " + std::to_string(index) + " beyond bounds");
+  if (index > items_.size())
+    raise("-[NSMutableArray insertObject:atIndex:]: index " + std::to_string(index) + " beyond bounds");
   items_.insert(items_.begin() + static_cast<long>(index), Id(obj));
 }
 
@@ -329,7 +381,8 @@ void NSMutableArray::removeObject(const NSObject* obj) {
 }
 
 void NSMutableArray::removeObjectAtIndex(uint64_t index) {
-  if (index >= items_.size()) raise("-[NSMutableArray removeObjectAtIndex:]: index " + std::to_string(index) + " beyond bounds");
+  if (index >= items_.size())
+    raise("-[NSMutableArray removeObjectAtIndex:]: index " + std::to_string(index) + " beyond bounds");
   items_.erase(items_.begin() + static_cast<long>(index));
 }
 
@@ -447,12 +500,12 @@ Ref<NSObject> NSDictionary::copy() const { return Ref<NSObject>(const_cast<NSDic
 Ref<NSObject> NSDictionary::mutableCopy() const { return NSMutableDictionary::dictionaryWithDictionary(this); }
 
 Class NSMutableDictionary::class_() {
-  static Class c = ClassBuilder<NSMutableDictionary, NSDictionary>("NSMutableDictionary")
-                       .method("setObject:forKey:",
-                               [](NSMutableDictionary* self, SEL, id value, id key) { self->setObject(value, key); })
-                       .method("removeObjectForKey:",
-                               [](NSMutableDictionary* self, SEL, id key) { self->removeObjectForKey(key); })
-                       .build();
+  static Class c =
+      ClassBuilder<NSMutableDictionary, NSDictionary>("NSMutableDictionary")
+          .method("setObject:forKey:",
+                  [](NSMutableDictionary* self, SEL, id value, id key) { self->setObject(value, key); })
+          .method("removeObjectForKey:", [](NSMutableDictionary* self, SEL, id key) { self->removeObjectForKey(key); })
+          .build();
   return c;
 }
 

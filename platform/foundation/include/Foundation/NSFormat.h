@@ -21,6 +21,9 @@ struct FormatArg {
   const char* s = nullptr;
   const NSObject* o = nullptr;
   const void* p = nullptr;
+  // Width in bytes of an integer argument, so that %x and %u show a negative
+  // value the way its own type holds it (-1 as an int reads ffffffff).
+  uint8_t size = 8;
 };
 
 template <class T>
@@ -33,12 +36,15 @@ FormatArg makeFormatArg(const T& v) {
   } else if constexpr (std::is_enum_v<B>) {
     a.kind = FormatArg::Kind::Signed;
     a.i = static_cast<int64_t>(v);
+    a.size = sizeof(B);
   } else if constexpr (std::is_integral_v<B> && std::is_signed_v<B>) {
     a.kind = FormatArg::Kind::Signed;
     a.i = v;
+    a.size = sizeof(B);
   } else if constexpr (std::is_integral_v<B>) {
     a.kind = FormatArg::Kind::Unsigned;
     a.u = v;
+    a.size = sizeof(B);
   } else if constexpr (std::is_floating_point_v<B>) {
     a.kind = FormatArg::Kind::Double;
     a.d = static_cast<double>(v);

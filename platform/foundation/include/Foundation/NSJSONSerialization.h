@@ -15,7 +15,7 @@ namespace objc {
 struct JSONError {
   size_t line = 0;
   size_t column = 0;
-  std::string message;  // what was found and what was expected
+  std::string message;           // what was found and what was expected
   std::string describe() const;  // "LINE:COLUMN: message"
 };
 

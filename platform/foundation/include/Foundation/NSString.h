@@ -90,7 +90,9 @@ NSString* lit() {
 inline NSString* asString(NSObject* obj) { return cast<NSString>(obj); }
 
 // The name lookups that take and give strings.
-inline SEL NSSelectorFromString(const NSString* name) { return name ? objc::NSSelectorFromString(name->utf8()) : nullptr; }
+inline SEL NSSelectorFromString(const NSString* name) {
+  return name ? objc::NSSelectorFromString(name->utf8()) : nullptr;
+}
 inline Class NSClassFromString(const NSString* name) { return name ? objc::NSClassFromString(name->utf8()) : nullptr; }
 inline Protocol NSProtocolFromString(const NSString* name) {
   return name ? objc::NSProtocolFromString(name->utf8()) : nullptr;

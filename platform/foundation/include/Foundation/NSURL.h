@@ -20,8 +20,8 @@ class NSURL final : public NSObject {
   static Ref<NSURL> fileURLWithPath(std::string_view path);
 
   Ref<NSString> absoluteString() const;
-  Ref<NSString> scheme() const;  // nil when there is none
-  Ref<NSString> host() const;    // nil when there is none
+  Ref<NSString> scheme() const;           // nil when there is none
+  Ref<NSString> host() const;             // nil when there is none
   int64_t port() const { return port_; }  // -1 when none is given
   // The path, percent escapes decoded (for file URLs, the file's path).
   Ref<NSString> path() const;
