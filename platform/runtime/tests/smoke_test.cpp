@@ -12,10 +12,8 @@ struct Counter : NSObject {
   int64_t get() const { return value; }
 };
 Class Counter::class_() {
-  static Class c = ClassBuilder<Counter>("SmokeCounter")
-                       .method<&Counter::add>("add:")
-                       .method<&Counter::get>("value")
-                       .build();
+  static Class c =
+      ClassBuilder<Counter>("SmokeCounter").method<&Counter::add>("add:").method<&Counter::get>("value").build();
   return c;
 }
 }  // namespace
