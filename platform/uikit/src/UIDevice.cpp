@@ -15,10 +15,34 @@ VersionSetting& versionSetting() {
   static VersionSetting* v = new VersionSetting;
   return *v;
 }
+
+// The leading decimal digits of one component; anything else reads as 0.
+int64_t componentValue(std::string_view c) {
+  int64_t v = 0;
+  for (char ch : c) {
+    if (ch < '0' || ch > '9') break;
+    v = v * 10 + (ch - '0');
+  }
+  return v;
+}
 }  // namespace
 
+int compareDottedVersions(std::string_view a, std::string_view b) {
+  while (!a.empty() || !b.empty()) {
+    size_t da = a.find('.'), db = b.find('.');
+    int64_t va = componentValue(a.substr(0, da)), vb = componentValue(b.substr(0, db));
+    if (va != vb) return va < vb ? -1 : 1;
+    a = da == std::string_view::npos ? std::string_view() : a.substr(da + 1);
+    b = db == std::string_view::npos ? std::string_view() : b.substr(db + 1);
+  }
+  return 0;
+}
+
 Class UIDevice::class_() {
-  static Class c = ClassBuilder<UIDevice>("UIDevice").method<&UIDevice::systemVersion>("systemVersion").build();
+  static Class c = ClassBuilder<UIDevice>("UIDevice")
+                       .method<&UIDevice::systemVersion>("systemVersion")
+                       .classMethod("currentDevice", [](Class, SEL) -> Id { return currentDevice(); })
+                       .build();
   return c;
 }
 
@@ -47,6 +71,10 @@ void UIDevice::setSystemVersion(std::string_view version) {
   std::lock_guard<std::mutex> g(v.lock);
   v.version = std::string(version);
   v.read = true;
+}
+
+bool UIDevice::systemVersionAtLeast(std::string_view version) {
+  return compareDottedVersions(currentDevice()->systemVersion()->utf8(), version) >= 0;
 }
 
 }  // namespace objc

@@ -5,19 +5,9 @@
 #include <string>
 
 #include "Foundation/Foundation.h"
+#include "UserNotifications/UNError.h"
 
 namespace objc {
-
-// The domain of the notification framework's errors, and its codes.
-inline constexpr const char* UNErrorDomain = "UNErrorDomain";
-using UNErrorCode = int64_t;
-inline constexpr UNErrorCode UNErrorCodeNotificationsNotAllowed = 1;
-inline constexpr UNErrorCode UNErrorCodeAttachmentInvalidURL = 100;
-inline constexpr UNErrorCode UNErrorCodeAttachmentUnrecognizedType = 101;
-inline constexpr UNErrorCode UNErrorCodeAttachmentInvalidFileSize = 102;
-inline constexpr UNErrorCode UNErrorCodeAttachmentNotInDataStore = 103;
-inline constexpr UNErrorCode UNErrorCodeAttachmentMoveIntoDataStoreFailed = 104;
-inline constexpr UNErrorCode UNErrorCodeAttachmentCorrupt = 105;
 
 // Immutable.
 //
@@ -45,17 +35,20 @@ class UNNotificationAttachment final : public NSObject {
   static Class class_();
   UNNotificationAttachment() = default;
 
-  static Ref<UNNotificationAttachment> attachmentWithIdentifier(NSString* identifier, NSURL* url,
-                                                                NSDictionary* options, Ref<NSError>* error);
+  static Ref<UNNotificationAttachment> attachmentWithIdentifier(NSString* identifier, NSURL* url, NSDictionary* options,
+                                                                Ref<NSError>* error);
 
   NSString* identifier() const { return identifier_.get(); }
   NSURL* URL() const { return url_.get(); }
   // The media type's identifier, such as "public.jpeg".
   NSString* type() const { return type_.get(); }
 
-  // Platform side: the directory under the temporary directory that holds
-  // the stored files of this process. Removed when the process exits.
+  // Platform side: the directory that holds the stored files, by default
+  // one per process under the temporary directory, removed when the process
+  // exits. The device (or a test) may point it elsewhere; a directory it
+  // sets is left in place.
   static std::string attachmentStoreDirectory();
+  static void setAttachmentStoreDirectory(std::string directory);
 
   std::string description() const override;
   Ref<NSObject> copy() const override;

@@ -50,7 +50,7 @@ class UNNotificationContent : public NSObject {
   std::string description() const override;
 
  protected:
-  void assignFields(const UNNotificationContent& other);
+  static void assignFields(UNNotificationContent& to, const UNNotificationContent& from);
 
   Ref<NSString> title_, subtitle_, body_;
   Ref<NSNumber> badge_;

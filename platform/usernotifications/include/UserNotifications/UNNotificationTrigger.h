@@ -62,7 +62,8 @@ class UNTimeIntervalNotificationTrigger final : public UNNotificationTrigger {
   std::string description() const override;
 
  private:
-  UNTimeIntervalNotificationTrigger(double seconds, bool repeats) : UNNotificationTrigger(repeats), interval_(seconds) {}
+  UNTimeIntervalNotificationTrigger(double seconds, bool repeats)
+      : UNNotificationTrigger(repeats), interval_(seconds) {}
   template <class T, class... A>
   friend Ref<T> make(A&&... args);
   double interval_;

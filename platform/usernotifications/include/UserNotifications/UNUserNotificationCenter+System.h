@@ -11,10 +11,10 @@ namespace objc {
 
 // Why a request left the pending list.
 enum class UNPendingRemoval {
-  Replaced,         // a request with the same identifier was added
-  LimitExceeded,    // more than 64 were pending and it fires latest
-  RemovedByApp,     // one of the centre's removal methods
-  Fired,            // the device took it (takePendingRequest)
+  Replaced,       // a request with the same identifier was added
+  LimitExceeded,  // more than 64 were pending and it fires latest
+  RemovedByApp,   // one of the centre's removal methods
+  Fired,          // the device took it (takePendingRequest)
 };
 
 // The device derives from this and attaches itself with

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "Foundation/Foundation.h"
+#include "UserNotifications/UNError.h"
 #include "UserNotifications/UNNotification.h"
 #include "UserNotifications/UNNotificationRequest.h"
 #include "UserNotifications/UNNotificationSettings.h"

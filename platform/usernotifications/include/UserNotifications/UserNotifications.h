@@ -4,6 +4,7 @@
 
 #include "Foundation/Foundation.h"
 #include "UIKit/CLRegion.h"
+#include "UserNotifications/UNError.h"
 #include "UserNotifications/UNNotification.h"
 #include "UserNotifications/UNNotificationAttachment.h"
 #include "UserNotifications/UNNotificationContent.h"
