@@ -4,9 +4,11 @@
 
 #include <cerrno>
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <ctime>
 #include <mutex>
+#include <utility>
 
 #include "Foundation/NSDate.h"
 
@@ -31,12 +33,13 @@ thread_local bool tInsideSink = false;
 // platform's clock in the default time zone.
 void writeToStandardError(const std::string& message) {
   double now = currentTime();
-  if (!std::isfinite(now)) now = 0;
-  double whole = std::floor(now);
-  auto millis = static_cast<int>((now - whole) * 1000.0);
-  if (millis > 999) millis = 999;
-  std::time_t local =
-      static_cast<std::time_t>(whole) + static_cast<std::time_t>(NSTimeZone::defaultTimeZone()->secondsFromGMT());
+  if (!std::isfinite(now) || std::abs(now) > 1e14) now = 0;
+  // Rounded to the millisecond first, so that .123 (held as .12299...)
+  // reads .123 and a carry reaches the seconds.
+  auto totalMillis = static_cast<int64_t>(std::llround(now * 1000.0));
+  int64_t seconds = totalMillis / 1000 - (totalMillis % 1000 < 0 ? 1 : 0);
+  auto millis = static_cast<int>(totalMillis - seconds * 1000);
+  auto local = static_cast<std::time_t>(seconds + NSTimeZone::defaultTimeZone()->secondsFromGMT());
   std::tm parts{};
   gmtime_r(&local, &parts);
   char stamp[64];

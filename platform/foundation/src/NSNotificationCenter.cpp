@@ -80,21 +80,50 @@ struct NSNotificationCenter::Impl {
     }
   }
 
+  // Observations that are taken out are destroyed after the lock is
+  // released: dropping one may release a block or a queue whose destructor
+  // calls back into the centre.
   template <class Pred>
   void removeIf(Pred pred) {
-    std::lock_guard<std::mutex> g(lock);
-    auto sweep = [&](std::vector<ObservationRef>& list) {
-      std::erase_if(list, [&](const ObservationRef& o) {
-        if (!pred(*o)) return false;
-        o->removed.store(true, std::memory_order_release);
-        return true;
-      });
-    };
-    for (auto it = byName.begin(); it != byName.end();) {
-      sweep(it->second);
-      it = it->second.empty() ? byName.erase(it) : std::next(it);
+    std::vector<ObservationRef> removed;
+    {
+      std::lock_guard<std::mutex> g(lock);
+      for (auto it = byName.begin(); it != byName.end();) {
+        sweep(it->second, pred, removed);
+        it = it->second.empty() ? byName.erase(it) : std::next(it);
+      }
+      sweep(anyName, pred, removed);
     }
-    sweep(anyName);
+  }
+
+  // Drops the selector observations of `name` (and of all names) whose
+  // observer is gone; only the lists that a post of `name` reads.
+  void removeGone(const std::string& name) {
+    std::vector<ObservationRef> removed;
+    std::vector<Id> alive;  // released after the lock, like `removed`
+    auto gone = [&](const Observation& o) {
+      if (o.block) return false;
+      Id observer = o.observer.load();
+      if (!observer) return true;
+      alive.push_back(std::move(observer));
+      return false;
+    };
+    std::lock_guard<std::mutex> g(lock);
+    if (auto it = byName.find(name); it != byName.end()) {
+      sweep(it->second, gone, removed);
+      if (it->second.empty()) byName.erase(it);
+    }
+    sweep(anyName, gone, removed);
+  }
+
+  template <class Pred>
+  static void sweep(std::vector<ObservationRef>& list, Pred& pred, std::vector<ObservationRef>& removed) {
+    std::erase_if(list, [&](const ObservationRef& o) {
+      if (!pred(*o)) return false;
+      o->removed.store(true, std::memory_order_release);
+      removed.push_back(o);
+      return true;
+    });
   }
 
   std::vector<ObservationRef> matching(const std::string& name, uintptr_t object) {
@@ -123,11 +152,10 @@ Class NSNotificationCenter::class_() {
                   [](NSNotificationCenter* self, SEL, id observer, SEL selector, NSString* name, id object) {
                     self->addObserver(observer, selector, name, object);
                   })
-          .method("removeObserver:", [](NSNotificationCenter* self, SEL, id observer) { self->removeObserver(observer); })
-          .method("postNotificationName:object:",
-                  [](NSNotificationCenter* self, SEL, NSString* name, id object) {
-                    self->postNotificationName(name, object);
-                  })
+          .method("removeObserver:",
+                  [](NSNotificationCenter* self, SEL, id observer) { self->removeObserver(observer); })
+          .method("postNotificationName:object:", [](NSNotificationCenter* self, SEL, NSString* name,
+                                                     id object) { self->postNotificationName(name, object); })
           .method("postNotificationName:object:userInfo:",
                   [](NSNotificationCenter* self, SEL, NSString* name, id object, NSDictionary* info) {
                     self->postNotificationName(name, object, info);
@@ -188,7 +216,8 @@ void NSNotificationCenter::removeObserver(NSObject* observer, NSString* name, NS
   auto id = reinterpret_cast<uintptr_t>(observer);
   auto filter = reinterpret_cast<uintptr_t>(object);
   impl_->removeIf([&](const Observation& o) {
-    return o.observerId == id && (!name || (o.hasName && o.name == name->utf8())) && (!object || o.objectFilter == filter);
+    return o.observerId == id && (!name || (o.hasName && o.name == name->utf8())) &&
+           (!object || o.objectFilter == filter);
   });
 }
 
@@ -219,7 +248,7 @@ void NSNotificationCenter::postNotification(NSNotification* n) {
       send<void>(observer, o->selector, static_cast<NSObject*>(n));
     }
   }
-  if (sawGone) impl_->removeIf([](const Observation& o) { return !o.block && !o.observer.load(); });
+  if (sawGone) impl_->removeGone(n->name()->utf8());
 }
 
 void NSNotificationCenter::postNotificationName(NSString* name, NSObject* object) {

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <deque>
 #include <exception>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -52,19 +53,33 @@ struct SerialQueueState {
 namespace {
 using SerialState = SerialQueueState;
 
+// The serial queue whose work runs on this thread, if any.
+thread_local const SerialState* tCurrentQueue = nullptr;
+
+// Threads that serve runnable serial queues. A thread is added whenever a
+// queue becomes runnable and none is idle, so work that blocks (a download,
+// a dispatch_sync onto another queue) never starves or deadlocks the other
+// queues; threads stay once started, up to kMaxThreads.
 struct Pool {
+  static constexpr size_t kMaxThreads = 64;
+
   std::mutex lock;
   std::condition_variable ready;
   std::deque<std::shared_ptr<SerialState>> runnable;
-  std::vector<std::thread> threads;
+  size_t threads = 0;
+  size_t idle = 0;
 
   void submit(std::shared_ptr<SerialState> s) {
     {
       std::lock_guard<std::mutex> g(lock);
       runnable.push_back(std::move(s));
-      if (threads.size() < 4 && threads.size() < runnable.size() + 1) {
-        threads.emplace_back([this] { serve(); });
-        threads.back().detach();
+      if (idle < runnable.size() && threads < kMaxThreads) {
+        try {
+          std::thread([this] { serve(); }).detach();
+          ++threads;
+        } catch (const std::system_error&) {
+          if (threads == 0) throw;  // with threads left, one of them gets to the queue
+        }
       }
     }
     ready.notify_one();
@@ -75,28 +90,39 @@ struct Pool {
       std::shared_ptr<SerialState> s;
       {
         std::unique_lock<std::mutex> g(lock);
+        ++idle;
         ready.wait(g, [&] { return !runnable.empty(); });
+        --idle;
         s = std::move(runnable.front());
         runnable.pop_front();
       }
       // Run a bounded batch, then let other queues have the thread.
       for (int i = 0; i < 64; ++i) {
         Work w;
+        bool drained = false;
         {
           std::lock_guard<std::mutex> g(s->lock);
           if (s->work.empty()) {
             s->scheduled = false;
-            s.reset();
-            break;
+            drained = true;
+          } else {
+            w = std::move(s->work.front());
+            s->work.pop_front();
           }
-          w = std::move(s->work.front());
-          s->work.pop_front();
         }
+        // Dropped after unlocking: this may be the queue's last reference,
+        // and the state owns the mutex.
+        if (drained) {
+          s.reset();
+          break;
+        }
+        tCurrentQueue = s.get();
         try {
           w();
         } catch (...) {
           uncaught(s->label);
         }
+        tCurrentQueue = nullptr;
       }
       if (s) submit(std::move(s));
     }
@@ -161,6 +187,9 @@ void dispatch_sync(DispatchQueue* queue, std::function<void()> work) {
   if (queue->isMain() && isMainThread()) {
     throw Exception(kInternalInconsistencyException, "dispatch_sync to the main queue from the main thread");
   }
+  if (!queue->isMain() && tCurrentQueue == queue->state_.get()) {
+    throw Exception(kInternalInconsistencyException, "dispatch_sync to queue " + queue->label() + " from its own work");
+  }
   std::mutex m;
   std::condition_variable cv;
   bool done = false;
@@ -210,19 +239,24 @@ size_t runMainUntilIdle() {
 
 bool runMainUntil(const std::function<bool()>& done, double timeoutSeconds) {
   requireMainThread("runMainUntil");
-  auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(timeoutSeconds);
+  using Clock = std::chrono::steady_clock;
+  auto deadline =
+      Clock::now() + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(timeoutSeconds));
+  // Besides waking for work and wakeMainLoop, the condition is looked at
+  // every few milliseconds, so that state changed by other threads without
+  // a wake is still seen soon.
+  constexpr auto kRecheck = std::chrono::milliseconds(2);
   auto& m = mainQueue();
   for (;;) {
-    while (runOne()) {
+    while (Clock::now() < deadline && runOne()) {
       if (done()) return true;
     }
     if (done()) return true;
+    auto now = Clock::now();
+    if (now >= deadline) return false;
     std::unique_lock<std::mutex> g(m.lock);
     uint64_t wakes = m.wakes;
-    if (!m.changed.wait_until(g, deadline, [&] { return !m.work.empty() || m.wakes != wakes; })) {
-      g.unlock();
-      return done();
-    }
+    m.changed.wait_until(g, std::min(deadline, now + kRecheck), [&] { return !m.work.empty() || m.wakes != wakes; });
   }
 }
 

@@ -99,7 +99,7 @@ TEST(DateComponents, MatchReadsTheirTimeZone) {
 
 TEST(DateComponents, NextMatchAfter) {
   auto eight = components(kUnset, kUnset, kUnset, 8, kUnset, kUnset);
-  EXPECT_EQ(nextAfter(eight, k2026Dec08_033016), k2026Dec08_0800);  // unset smaller fields start at 0
+  EXPECT_EQ(nextAfter(eight, k2026Dec08_033016), k2026Dec08_0800);        // unset smaller fields start at 0
   EXPECT_EQ(nextAfter(eight, k2026Dec08_0800), k2026Dec08_0800 + 86400);  // strictly after
   EXPECT_EQ(nextAfter(eight, k2026Dec08_0800 - 0.5), k2026Dec08_0800);
   auto halfPast = components(kUnset, kUnset, kUnset, kUnset, 30, kUnset);

@@ -159,7 +159,7 @@ TEST(Format, FloatingRoundsLikePrintf) {
   EXPECT_EQ(format("%.0f", 3.5), "4");
   EXPECT_EQ(format("%.0f", 0.5), "0");
   EXPECT_EQ(format("%.2f", 1.005), "1.00");  // 1.005 is just below in binary
-  EXPECT_EQ(format("%f", 3), "3.000000");     // an integer argument still prints as a number
+  EXPECT_EQ(format("%f", 3), "3.000000");    // an integer argument still prints as a number
   EXPECT_EQ(format("%g", 0.0001), "0.0001");
 }
 

@@ -221,7 +221,8 @@ TEST(DataErrorNull, ErrorCarriesDomainCodeAndCopiedUserInfo) {
             "UserInfo={Description=该推送不包含多媒体附件}");
   EXPECT_EQ(send<int64_t>(e, sel<"code">()), 999);
   auto described = NSError::errorWithDomain(
-      NSURLErrorDomain, -1001, NSDictionary::dictionaryWithEntries({{str(NSLocalizedDescriptionKey), str("timed out")}}));
+      NSURLErrorDomain, -1001,
+      NSDictionary::dictionaryWithEntries({{str(NSLocalizedDescriptionKey), str("timed out")}}));
   EXPECT_EQ(described->localizedDescription()->utf8(), "timed out");
   EXPECT_FALSE(e->isEqual(NSError::errorWithDomain("Attachment", 999, info.get())));  // info has grown
   EXPECT_TRUE(e->isEqual(NSError::errorWithDomain("Attachment", 999, e->userInfo())));

@@ -1,7 +1,7 @@
 // Queues. The main queue is drained by the main run loop on the main thread
 // (tests drain it explicitly); other queues are serial queues served by a
-// small pool of real threads. Work submitted to one queue runs in the order
-// of submission, one item at a time.
+// pool of real threads that grows while all of its threads are busy. Work
+// submitted to one queue runs in the order of submission, one item at a time.
 #pragma once
 
 #include <functional>
@@ -28,6 +28,7 @@ class DispatchQueue final : public NSObject {
 
  private:
   friend void dispatch_async(DispatchQueue* queue, std::function<void()> work);
+  friend void dispatch_sync(DispatchQueue* queue, std::function<void()> work);
   std::string label_;
   bool main_ = false;
   // Shared with the pool while work is queued, so that queued work still
@@ -42,7 +43,8 @@ DispatchQueue* dispatch_get_main_queue();
 dispatch_queue_t dispatch_queue_create(const char* label);
 void dispatch_async(DispatchQueue* queue, std::function<void()> work);
 // Runs `work` on `queue` and waits for it. Raises when called on the main
-// thread for the main queue, which would never finish.
+// thread for the main queue, or from a queue's own work for that queue,
+// which would never finish.
 void dispatch_sync(DispatchQueue* queue, std::function<void()> work);
 
 struct dispatch_once_t {
