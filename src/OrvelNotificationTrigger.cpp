@@ -31,7 +31,7 @@ objc::Class OrvelNotificationTrigger::class_() {
 }
 
 void OrvelNotificationTrigger::setFireDate(objc::NSDate* value) { fireDate_ = immutableCopy(value); }
-void OrvelNotificationTrigger::setRegion(objc::NSObject* value) { region_ = immutableCopy(value); }
+void OrvelNotificationTrigger::setRegion(objc::CLRegion* value) { region_ = immutableCopy(value); }
 void OrvelNotificationTrigger::setDateComponents(objc::NSDateComponents* value) {
   dateComponents_ = immutableCopy(value);
 }

@@ -153,6 +153,12 @@ TEST(OrvelNotificationTrigger, DefaultsCopiesAndMessages) {
   t->setDateComponents(components);
   components->hour = 20;
   EXPECT_EQ(t->dateComponents()->hour, 8);
+  auto region = CLCircularRegion::regionWithCenter({52.5, 13.4}, 100, str("office"));
+  t->setRegion(region);
+  region->setNotifyOnExit(false);
+  ASSERT_TRUE(t->region());
+  EXPECT_TRUE(t->region()->notifyOnExit());
+  EXPECT_TRUE(t->region()->isKindOfClass(CLCircularRegion::class_()));
   t->setFireDate(NSDate::dateWithTimeIntervalSince1970(1000));
   EXPECT_EQ(t->fireDate()->timeIntervalSince1970(), 1000.0);
 
@@ -161,6 +167,8 @@ TEST(OrvelNotificationTrigger, DefaultsCopiesAndMessages) {
   EXPECT_TRUE(send<bool>(t, sel<"repeat">()));
   EXPECT_EQ(send<double>(t, sel<"timeInterval">()), 2.5);
   EXPECT_EQ(send<Ref<NSDateComponents>>(t, sel<"dateComponents">())->hour, 8);
+  EXPECT_EQ(send<Ref<CLRegion>>(t, sel<"region">()), Ref<CLRegion>(t->region()));
+  EXPECT_THROW(send<void>(t, sel<"setRegion:">(), str("not a region")), Exception);
 }
 
 TEST(OrvelNotificationConfiguration, TypesPassThroughUnchanged) {

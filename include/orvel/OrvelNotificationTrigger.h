@@ -4,6 +4,7 @@
 #pragma once
 
 #include "Foundation/Foundation.h"
+#include "UIKit/CLRegion.h"
 
 class OrvelNotificationTrigger : public objc::NSObject {
  public:
@@ -15,9 +16,9 @@ class OrvelNotificationTrigger : public objc::NSObject {
   // Copied. Read only by the legacy interface.
   objc::NSDate* fireDate() const { return fireDate_.get(); }
   void setFireDate(objc::NSDate* value);
-  // A geographic region, copied. Takes precedence over every other field.
-  objc::NSObject* region() const { return region_.get(); }
-  void setRegion(objc::NSObject* value);
+  // Copied. Takes precedence over every other field.
+  objc::CLRegion* region() const { return region_.get(); }
+  void setRegion(objc::CLRegion* value);
   // Copied.
   objc::NSDateComponents* dateComponents() const { return dateComponents_.get(); }
   void setDateComponents(objc::NSDateComponents* value);
@@ -28,7 +29,7 @@ class OrvelNotificationTrigger : public objc::NSObject {
  private:
   bool repeat_ = false;
   objc::Ref<objc::NSDate> fireDate_;
-  objc::Ref<objc::NSObject> region_;
+  objc::Ref<objc::CLRegion> region_;
   objc::Ref<objc::NSDateComponents> dateComponents_;
   double timeInterval_ = 0;
 };
