@@ -76,7 +76,11 @@ void cacheFill(Registry& r, Class cls, SEL sel, Method m) {
   if (c->epoch == epoch && cacheContains(c, sel)) {
     return;  // another thread missed on the same selector and filled it first
   } else if (c->epoch != epoch) {
-    next = newCache(8, epoch);
+    // Sized for what the class used before, so that a busy class does not
+    // regrow (and retire a cache per doubling) after every new epoch.
+    uint32_t capacity = 8;
+    while (capacity < (c->occupied + 1) * 2) capacity *= 2;
+    next = newCache(capacity, epoch);
   } else if ((c->occupied + 1) * 2 > c->mask + 1) {
     next = newCache((c->mask + 1) * 2, epoch);
     for (uint32_t i = 0; i <= c->mask; ++i) {
