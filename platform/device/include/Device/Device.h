@@ -1,0 +1,225 @@
+// The simulated device: the operating system around one application. It
+// launches the application, moves it between states, answers registration
+// and permission requests, delivers remote notifications, fires local ones
+// on a virtual clock, lets the user open notifications, and records
+// everything it does.
+//
+//   objc::Device device;
+//   device.launch([] { return objc::Id(objc::make<HostDelegate>()); });
+//   device.push(payload);
+//   device.setState(objc::AppState::Background);
+//   device.advance(60);
+//   device.openLatest();
+//
+// Every step runs on the main thread and returns once it has settled: the
+// main queue has run until idle and the notification centre's background
+// completions that the step caused have run. Steps cannot be called from
+// inside the application's callbacks.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "Foundation/Foundation.h"
+#include "UIKit/UIKit.h"
+#include "UserNotifications/UserNotifications.h"
+
+namespace objc {
+
+// The application as the device sees it: the application object's three
+// states, and not running.
+enum class AppState { NotRunning, Active, Inactive, Background };
+// "not running", "active", "inactive", "background".
+const char* appStateName(AppState state);
+
+// One thing the device saw or did, at a device time. Kinds:
+//   "os"          a call into the application: fields "selector" (or
+//                 "notification" for a lifecycle broadcast), "receiver"
+//                 ("app delegate", "centre delegate", "UIApplication",
+//                 "NSNotificationCenter"), "state", and "id" when it
+//                 concerns a notification
+//   "completion"  a call of a completion handler the device handed out:
+//                 "callback" (the selector it came with), "value" (empty
+//                 for a handler without arguments), "call" (1, 2, ...)
+//   "badge"       a badge write: "value"
+//   "local"       a list change: "list" ("pending", "delivered",
+//                 "scheduled", "notices"), "change" ("scheduled",
+//                 "presented", "delivered", "removed", "cancelled"), "id",
+//                 and "reason" for some removals
+//   "log"         a system-log line: "line"
+//   "fault"       something the real system would punish: "fault"
+//                 ("completion called twice", "fetch completion not
+//                 called"), "callback", "detail"
+struct DeviceRecord {
+  double time = 0;
+  std::string kind;
+  std::vector<std::pair<std::string, std::string>> fields;
+
+  // The field's value; empty when the record has none.
+  std::string get(std::string_view key) const;
+  bool has(std::string_view key) const;
+  // One line of JSON: {"time":T,"kind":"K","field":"value",...}, fields in
+  // their order.
+  std::string toJSON() const;
+};
+
+// How a launch came about.
+struct LaunchOptions {
+  // Launched into the background (for background work) instead of the
+  // foreground.
+  bool background = false;
+  // The legacy local notification, or the remote payload, the user opened
+  // to launch the application; it goes into the launch options under
+  // UIApplicationLaunchOptionsLocalNotificationKey or
+  // UIApplicationLaunchOptionsRemoteNotificationKey.
+  Ref<UILocalNotification> localNotification;
+  Ref<NSDictionary> remoteNotification;
+  // Further launch-option entries.
+  Ref<NSDictionary> extra;
+};
+
+// While the application is active, a visible push that also asks for
+// background work reaches both the presentation callback and the fetch
+// callback; this says which comes first.
+enum class ForegroundOrder { PresentFirst, FetchFirst };
+
+struct DeviceOptions {
+  // The virtual clock's start, in seconds since 1970 (2026-01-01 00:00 UTC).
+  double startTime = 1767225600;
+  // Whether the device installs its clock with objc::setClock, so that
+  // NSDate and everything else read it. Restored to real time when the
+  // device goes.
+  bool installClock = true;
+  // Whether the device takes over the system log (objc::setLogSink) to
+  // record its lines; the default sink is restored when the device goes.
+  bool captureLog = true;
+  // Where captured lines go on to; empty: standard error, as without the
+  // device.
+  LogSink logPassOn;
+  // Seeds the identifiers the device makes, so that a run is repeatable.
+  uint64_t seed = 0x5eed;
+};
+
+class Device {
+ public:
+  // How long, in device seconds, a fetch completion handler may stay
+  // uncalled before it is reported.
+  static constexpr double kFetchCompletionLimit = 30;
+  // The largest remote payload, as serialised JSON.
+  static constexpr size_t kMaxPayloadBytes = 4096;
+
+  explicit Device(DeviceOptions options = {});
+  // Detaches from the application object and the notification centre and
+  // restores the clock and the log sink. The application's objects stay as
+  // they are.
+  ~Device();
+  Device(const Device&) = delete;
+  Device& operator=(const Device&) = delete;
+
+  // ---- clock ----
+  double now() const;
+  // Moves the clock forward, firing in time order every local notification
+  // whose trigger it passes and reporting fetch completions that run out
+  // of time; each firing settles before the next.
+  void advance(double seconds);
+  // Runs the main queue and waits for the notification centre's
+  // completions, until nothing more happens; also fires what is due now.
+  void settle();
+
+  // ---- application lifecycle ----
+  using DelegateFactory = std::function<Id()>;
+  // Starts the application: makes its delegate (the device keeps it, as
+  // the real system does), installs it with a "setDelegate:" message to the
+  // application object, calls "application:willFinishLaunchingWithOptions:"
+  // and "application:didFinishLaunchingWithOptions:", posts
+  // UIApplicationDidFinishLaunchingNotification with the launch options as
+  // user info, then becomes active (or stays in the background). Raises
+  // when the application is running. The factory is kept for launches the
+  // device makes by itself (a push that wakes the application, the user
+  // opening a notification).
+  void launch(DelegateFactory factory, LaunchOptions options = {});
+  // Launches with a delegate that already exists; later launches reuse it.
+  void launch(NSObject* delegate, LaunchOptions options = {});
+  AppState state() const;
+  // Moves a running application to another state through the states in
+  // between, with their delegate callbacks and broadcasts. NotRunning
+  // terminates; a not-running application must be launched instead.
+  void setState(AppState state);
+  // Sends the application to the background and ends it
+  // ("applicationWillTerminate:", UIApplicationWillTerminateNotification).
+  // The device lets go of the delegate.
+  void terminate();
+  // The delegate of the running application, nil when not running.
+  Id applicationDelegate() const;
+
+  // ---- registration and permission ----
+  // The token "registerForRemoteNotifications" is answered with; by default
+  // 32 fixed bytes (0x00, 0x01, ..., 0x1f).
+  void setDeviceToken(NSData* token);
+  Ref<NSData> deviceToken() const;
+  // Answers registration with this error instead of a token; nil restores
+  // the token.
+  void setRemoteRegistrationError(NSError* error);
+  // The user's answer to a permission prompt (both the notification
+  // centre's and the legacy settings request); allow by default.
+  void setAuthorizationAnswer(bool allow);
+  // The user changed the permission in the settings.
+  void setAuthorizationStatus(UNAuthorizationStatus status,
+                              UNAuthorizationOptions granted = UNAuthorizationOptionBadge | UNAuthorizationOptionSound |
+                                                               UNAuthorizationOptionAlert);
+  void setForegroundOrder(ForegroundOrder order);
+
+  // ---- remote notifications ----
+  // Delivers a remote payload as the system would for the running system
+  // version, the application's state and what the payload asks for.
+  // Returns the notification's identifier (`identifier` when given, else a
+  // new one). Raises NSInvalidArgumentException, and delivers nothing, for
+  // a payload over kMaxPayloadBytes of JSON or one that JSON cannot hold.
+  Ref<NSString> push(NSDictionary* payload, NSString* identifier = nullptr);
+  // What the system makes of a payload's "aps" entries; the whole payload
+  // becomes the user info.
+  static Ref<UNNotificationContent> contentFromPayload(NSDictionary* payload);
+
+  // ---- the user ----
+  // Opens a delivered notification (the notification centre's list, or the
+  // legacy notice bar): the application comes forward, or is launched with
+  // the notification in its launch options, and is told. False when no
+  // notification has that identifier.
+  bool open(NSString* identifier);
+  bool open(std::string_view identifier) { return open(str(identifier).get()); }
+  // Opens the most recently delivered notification still listed.
+  bool openLatest();
+  // The identifiers of the delivered notifications still listed, oldest
+  // first (both lists).
+  std::vector<std::string> deliveredIdentifiers() const;
+  // The user asks for the application's notification settings from the
+  // system's settings (from "12.0"): the application comes forward and the
+  // centre's delegate receives "userNotificationCenter:openSettingsForNotification:".
+  // False, and nothing happens, on an older system.
+  bool openSettings(UNNotification* notification = nullptr);
+  // The device enters a region: location-triggered requests and legacy
+  // notifications for a region of that identifier fire.
+  void enterRegion(std::string_view identifier);
+
+  // ---- records ----
+  std::vector<DeviceRecord> records() const;
+  std::vector<DeviceRecord> records(std::string_view kind) const;
+  std::vector<DeviceRecord> faults() const { return records("fault"); }
+  void clearRecords();
+  // Sees every record as it is made, on the thread that made it (records
+  // of one kind may come from the notification centre's queue). It must
+  // not call back into the device or log.
+  void setRecordObserver(std::function<void(const DeviceRecord&)> observer);
+
+  struct Impl;
+
+ private:
+  std::shared_ptr<Impl> impl_;
+};
+
+}  // namespace objc

@@ -1,0 +1,551 @@
+// Remote and local notifications: what the system makes of them, when they
+// fire, how they reach the application, and the user opening them.
+#include <algorithm>
+#include <cmath>
+#include <string>
+
+#include "DeviceImpl.h"
+
+namespace objc {
+
+namespace {
+
+bool isTrue(NSObject* v) {
+  if (auto* n = asNumber(v)) return n->integerValue() != 0 || n->doubleValue() != 0;
+  if (auto* s = asString(v)) return s->integerValue() != 0;
+  return false;
+}
+
+NSDictionary* apsOf(NSDictionary* payload) { return payload ? asDictionary(payload->objectForKey("aps")) : nullptr; }
+
+// A push the user sees or hears: it has an alert, a sound or a badge.
+bool isVisible(NSDictionary* aps) {
+  return aps && (aps->objectForKey("alert") || aps->objectForKey("sound") || aps->objectForKey("badge"));
+}
+
+bool isContentAvailable(NSDictionary* aps) { return aps && isTrue(aps->objectForKey("content-available")); }
+
+Ref<UNNotificationSound> soundFor(NSString* name) {
+  if (!name) return nullptr;
+  if (name->utf8() == "default") return UNNotificationSound::defaultSound();
+  return UNNotificationSound::soundNamed(name);
+}
+
+bool isPushTrigger(UNNotificationTrigger* trigger) { return cast<UNPushNotificationTrigger>(trigger) != nullptr; }
+
+// Adds one calendar unit (the legacy repeat interval) to a moment, reading
+// the calendar in the given offset from GMT. 0 when the unit is not one the
+// system repeats by.
+double addCalendarUnit(double t, uint64_t unit, int64_t offset) {
+  constexpr uint64_t kEra = 2, kYear = 4, kMonth = 8, kDay = 16, kHour = 32, kMinute = 64, kSecond = 128, kWeek = 256,
+                     kWeekday = 512, kWeekdayOrdinal = 1024, kQuarter = 2048, kWeekOfMonth = 4096, kWeekOfYear = 8192;
+  switch (unit) {
+    case kSecond:
+      return t + 1;
+    case kMinute:
+      return t + 60;
+    case kHour:
+      return t + 3600;
+    case kDay:
+      return t + 86400;
+    case kWeek:
+    case kWeekday:
+    case kWeekdayOrdinal:
+    case kWeekOfMonth:
+    case kWeekOfYear:
+      return t + 7 * 86400;
+    case kEra:
+    case kYear:
+    case kMonth:
+    case kQuarter:
+      break;
+    default:
+      return 0;
+  }
+  int64_t months = unit == kMonth ? 1 : unit == kQuarter ? 3 : 12;
+  // Civil-date arithmetic on the local day number.
+  double local = t + static_cast<double>(offset);
+  int64_t days = static_cast<int64_t>(std::floor(local / 86400));
+  double timeOfDay = local - static_cast<double>(days) * 86400;
+  int64_t z = days + 719468;
+  int64_t era = (z >= 0 ? z : z - 146096) / 146097;
+  int64_t doe = z - era * 146097;
+  int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+  int64_t y = yoe + era * 400;
+  int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+  int64_t mp = (5 * doy + 2) / 153;
+  int64_t d = doy - (153 * mp + 2) / 5 + 1;
+  int64_t m = mp < 10 ? mp + 3 : mp - 9;
+  y += m <= 2;
+  int64_t total = y * 12 + (m - 1) + months;
+  y = total / 12;
+  m = total % 12 + 1;
+  static const int kDaysIn[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  bool leap = (y % 4 == 0 && y % 100 != 0) || y % 400 == 0;
+  int64_t last = kDaysIn[m - 1] + (m == 2 && leap ? 1 : 0);
+  d = std::min(d, last);
+  y -= m <= 2;
+  era = (y >= 0 ? y : y - 399) / 400;
+  yoe = y - era * 400;
+  doy = (153 * (m > 2 ? m - 3 : m + 9) + 2) / 5 + d - 1;
+  doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+  int64_t newDays = era * 146097 + doe - 719468;
+  return static_cast<double>(newDays) * 86400 + timeOfDay - static_cast<double>(offset);
+}
+
+}  // namespace
+
+// ---- payloads ----
+
+Ref<UNNotificationContent> Device::contentFromPayload(NSDictionary* payload) {
+  auto c = make<UNMutableNotificationContent>();
+  if (!payload) return cast<UNNotificationContent>(c->copy());
+  c->setUserInfo(payload);
+  NSDictionary* aps = apsOf(payload);
+  if (!aps) return cast<UNNotificationContent>(c->copy());
+  auto text = [&](NSDictionary* from, const char* key) { return asString(from->objectForKey(key)); };
+
+  NSObject* alert = aps->objectForKey("alert");
+  if (auto* body = asString(alert)) {
+    c->setBody(body);
+  } else if (auto* parts = asDictionary(alert)) {
+    c->setTitle(text(parts, "title"));
+    c->setSubtitle(text(parts, "subtitle"));
+    c->setBody(text(parts, "body"));
+    if (auto* image = text(parts, "launch-image")) c->setLaunchImageName(image);
+  }
+  if (auto* badge = asNumber(aps->objectForKey("badge")))
+    c->setBadge(NSNumber::numberWithInteger(badge->integerValue()));
+  NSObject* sound = aps->objectForKey("sound");
+  if (auto* name = asString(sound)) {
+    c->setSound(soundFor(name));
+  } else if (auto* critical = asDictionary(sound)) {
+    c->setSound(soundFor(text(critical, "name")));
+  }
+  if (auto* thread = text(aps, "thread-id")) c->setThreadIdentifier(thread);
+  if (auto* category = text(aps, "category")) c->setCategoryIdentifier(category);
+  if (auto* summary = text(aps, "summary-arg")) c->setSummaryArgument(summary);
+  if (auto* count = asNumber(aps->objectForKey("summary-arg-count"))) {
+    c->setSummaryArgumentCount(count->unsignedIntegerValue());
+  }
+  if (auto* target = text(aps, "target-content-id")) c->setTargetContentIdentifier(target);
+  return cast<UNNotificationContent>(c->copy());
+}
+
+Ref<NSString> Device::push(NSDictionary* payload, NSString* identifier) {
+  Impl::StepScope step(*impl_);
+  if (!payload) throw Exception(kInvalidArgumentException, "a remote notification needs a payload");
+  std::string json;
+  try {
+    json = JSONSerialize(payload);
+  } catch (const Exception& e) {
+    throw Exception(kInvalidArgumentException, "the payload is not JSON: " + e.reason());
+  }
+  if (json.size() > kMaxPayloadBytes) {
+    throw Exception(kInvalidArgumentException, "the payload is " + std::to_string(json.size()) +
+                                                   " bytes of JSON; the push service refuses more than " +
+                                                   std::to_string(kMaxPayloadBytes));
+  }
+  Ref<NSString> id = identifier ? cast<NSString>(identifier->copy()) : impl_->newIdentifier();
+  Ref<NSDictionary> own = cast<NSDictionary>(payload->copy());
+  NSDictionary* aps = apsOf(own.get());
+  bool visible = isVisible(aps), contentAvailable = isContentAvailable(aps);
+  if (UIDevice::systemVersionAtLeast("10.0")) {
+    impl_->pushCurrent(own.get(), id.get(), visible, contentAvailable);
+  } else {
+    impl_->pushLegacy(own.get(), id.get(), visible, contentAvailable);
+  }
+  impl_->settle();
+  return id;
+}
+
+namespace {
+int64_t badgeOf(NSDictionary* aps) {
+  auto* n = aps ? asNumber(aps->objectForKey("badge")) : nullptr;
+  return n ? n->integerValue() : -1;
+}
+}  // namespace
+
+// Below "10.0": the application delegate hears of every push while active;
+// otherwise only of those that ask for background work, and the others
+// are shown in the notice bar.
+void Device::Impl::pushLegacy(NSDictionary* payload, NSString* identifier, bool visible, bool contentAvailable) {
+  switch (state.load()) {
+    case AppState::Active:
+      callRemoteLegacy(payload, identifier);
+      return;
+    case AppState::Inactive:
+    case AppState::Background:
+      if (visible)
+        showLegacyNotice(NSDictionary::dictionaryWithDictionary(payload), identifier, badgeOf(apsOf(payload)));
+      if (contentAvailable) callFetch(payload, identifier);
+      return;
+    case AppState::NotRunning:
+      if (visible)
+        showLegacyNotice(NSDictionary::dictionaryWithDictionary(payload), identifier, badgeOf(apsOf(payload)));
+      if (contentAvailable && canLaunch()) {
+        LaunchOptions lo;
+        lo.background = true;
+        lo.remoteNotification = payload;
+        launchApp(lo, [&] { callFetch(payload, identifier); });
+      }
+      return;
+  }
+}
+
+// From "10.0": the notification centre's delegate decides how a visible
+// push shows while the application is active; background work goes to the
+// application delegate's fetch callback.
+void Device::Impl::pushCurrent(NSDictionary* payload, NSString* identifier, bool visible, bool contentAvailable) {
+  auto request = UNNotificationRequest::requestWithIdentifier(identifier, Device::contentFromPayload(payload),
+                                                              UNPushNotificationTrigger::trigger());
+  auto notification = UNNotification::notificationWithRequest(request, NSDate::date());
+  switch (state.load()) {
+    case AppState::Active: {
+      if (!centre->delegate()) {
+        // Without a centre delegate the application delegate hears of it
+        // the old way, and nothing is shown.
+        callRemoteLegacy(payload, identifier);
+        return;
+      }
+      auto present = [&] {
+        if (visible) callWillPresent(notification);
+      };
+      auto fetch = [&] {
+        if (contentAvailable) callFetch(payload, identifier);
+      };
+      if (foregroundOrder == ForegroundOrder::PresentFirst) {
+        present();
+        settle();
+        fetch();
+      } else {
+        fetch();
+        settle();
+        present();
+      }
+      return;
+    }
+    case AppState::Inactive:
+    case AppState::Background:
+      if (visible) showDelivered(notification);
+      if (contentAvailable) callFetch(payload, identifier);
+      return;
+    case AppState::NotRunning:
+      if (visible) showDelivered(notification);
+      if (contentAvailable && canLaunch()) {
+        LaunchOptions lo;
+        lo.background = true;
+        lo.remoteNotification = payload;
+        launchApp(lo, [&] { callFetch(payload, identifier); });
+      }
+      return;
+  }
+}
+
+// ---- showing ----
+
+void Device::Impl::expectNotice(NSObject* notice, NSString* identifier) {
+  std::lock_guard<std::mutex> g(lock);
+  expectedNotices.push_back({Id(notice), Ref<NSString>(identifier)});
+}
+
+// Badge first: writing 0 clears the notices, and must not clear this one.
+void Device::Impl::showLegacyNotice(NSObject* notice, NSString* identifier, int64_t badge) {
+  if (badge >= 0) app->setApplicationIconBadgeNumber(badge);
+  expectNotice(notice, identifier);
+  app->addNotice(notice);
+}
+
+void Device::Impl::showDelivered(UNNotification* notification) {
+  if (NSNumber* badge = notification->request()->content()->badge()) {
+    app->setApplicationIconBadgeNumber(badge->integerValue());
+  }
+  centre->addDeliveredNotification(notification);
+}
+
+void Device::Impl::applyPresentation(const Ref<UNNotification>& notification,
+                                     UNNotificationPresentationOptions options) {
+  NSNumber* badge = notification->request()->content()->badge();
+  if ((options & UNNotificationPresentationOptionBadge) && badge) {
+    app->setApplicationIconBadgeNumber(badge->integerValue());
+  }
+  if (options & UNNotificationPresentationOptionAlert) {
+    record("local", {{"list", "delivered"}, {"change", "presented"}, {"id", identifierOf(notification->request())}});
+    centre->addDeliveredNotification(notification);
+  }
+}
+
+// A local request firing: while active its centre delegate decides how it
+// shows; otherwise it goes to the delivered list.
+void Device::Impl::presentLocal(UNNotification* notification) {
+  if (state.load() == AppState::Active) {
+    callWillPresent(notification);
+  } else {
+    showDelivered(notification);
+  }
+}
+
+void Device::Impl::deliverLegacyLocal(const Ref<UILocalNotification>& n, const Ref<NSString>& identifier) {
+  if (n->applicationIconBadgeNumber() != 0) app->setApplicationIconBadgeNumber(n->applicationIconBadgeNumber());
+  if (state.load() == AppState::Active) {
+    SEL s = sel<"application:didReceiveLocalNotification:">();
+    Id d = app->delegate();
+    if (d && d->respondsToSelector(s)) {
+      recordCall("app delegate", s, identifier);
+      send<void>(d.get(), s, app, n.get());
+    }
+    return;
+  }
+  expectNotice(n.get(), identifier);
+  app->addNotice(n.get());
+}
+
+// ---- firing ----
+
+void Device::Impl::fireRequest(const UNUserNotificationCenter::PendingRequest& pending) {
+  UNNotificationRequest* request = pending.request.get();
+  UNNotificationTrigger* trigger = request->trigger();
+  Ref<UNNotificationRequest> fired;
+  if (trigger && trigger->repeats()) {
+    double next = trigger->fireTimeAfter(pending.fireTime);
+    if (!(next > pending.fireTime)) next = kUNNeverFires;
+    if (!centre->setPendingFireTime(request->identifier(), next)) return;
+    fired = request;
+  } else {
+    fired = centre->takePendingRequest(request->identifier());
+    if (!fired) return;
+  }
+  presentLocal(UNNotification::notificationWithRequest(fired, NSDate::date()));
+}
+
+void Device::Impl::fireLegacy(const Ref<UILocalNotification>& entry, bool byRegion) {
+  Ref<NSString> identifier;
+  bool stays;
+  {
+    std::lock_guard<std::mutex> g(lock);
+    auto it = std::find_if(legacy.begin(), legacy.end(), [&](const LegacyEntry& e) { return e.entry == entry; });
+    if (it == legacy.end()) return;
+    identifier = it->identifier;
+    if (byRegion) {
+      stays = !entry->regionTriggersOnce();
+    } else {
+      NSTimeZone* zone = entry->timeZone();
+      double next = entry->repeatInterval()
+                        ? addCalendarUnit(it->nextFire, entry->repeatInterval(), zone ? zone->secondsFromGMT() : 0)
+                        : 0;
+      stays = next > it->nextFire;
+      if (stays) it->nextFire = next;
+    }
+    if (!stays) legacy.erase(it);
+  }
+  Ref<UILocalNotification> shown = entry;
+  if (stays) {
+    // Each firing of a repeating notification is a notice of its own.
+    shown = cast<UILocalNotification>(entry->copy());
+    identifier = newIdentifier();
+  } else if (app->removeScheduledEntry(entry)) {
+    record("local", {{"list", "scheduled"}, {"change", "removed"}, {"id", identifier->utf8()}, {"reason", "fired"}});
+  } else {
+    return;  // cancelled meanwhile
+  }
+  deliverLegacyLocal(shown, identifier);
+}
+
+double Device::Impl::nextEventTime() {
+  double next = kUNNeverFires;
+  for (const auto& p : centre->pendingRequests()) next = std::min(next, p.fireTime);
+  std::lock_guard<std::mutex> g(lock);
+  for (const auto& e : legacy) next = std::min(next, e.nextFire);
+  for (const auto& h : fetchHandlers)
+    if (h->calls.load() == 0 && !h->reported.load()) next = std::min(next, h->created + kFetchCompletionLimit);
+  return next;
+}
+
+// Fires the earliest event that is due now, if any: a pending request, a
+// scheduled legacy notification, or a fetch completion running out of time.
+bool Device::Impl::fireNextDue() {
+  double t = now();
+  const UNUserNotificationCenter::PendingRequest* request = nullptr;
+  auto pending = centre->pendingRequests();  // soonest first
+  if (!pending.empty() && pending.front().fireTime <= t) request = &pending.front();
+
+  Ref<UILocalNotification> entry;
+  double entryTime = kUNNeverFires;
+  std::shared_ptr<HandlerState> overdue;
+  {
+    std::lock_guard<std::mutex> g(lock);
+    for (const auto& e : legacy)
+      if (e.nextFire <= t && e.nextFire < entryTime) {
+        entry = e.entry;
+        entryTime = e.nextFire;
+      }
+    std::erase_if(fetchHandlers, [](const auto& h) { return h->calls.load() > 0 || h->reported.load(); });
+    for (const auto& h : fetchHandlers)
+      if (h->created + kFetchCompletionLimit <= t) {
+        overdue = h;
+        break;
+      }
+  }
+  if (overdue) {
+    overdue->reported.store(true);
+    record("fault", {{"fault", "fetch completion not called"},
+                     {"callback", overdue->callback},
+                     {"detail", "the completion handler of -" + overdue->callback + " was not called within " +
+                                    std::to_string(static_cast<int>(kFetchCompletionLimit)) + " seconds"}});
+    return true;
+  }
+  if (request && (!entry || request->fireTime <= entryTime)) {
+    fireRequest(*request);
+    return true;
+  }
+  if (entry) {
+    fireLegacy(entry, false);
+    return true;
+  }
+  return false;
+}
+
+void Device::enterRegion(std::string_view identifier) {
+  Impl::StepScope step(*impl_);
+  Impl& d = *impl_;
+  auto matches = [&](CLRegion* region) {
+    return region && region->notifyOnEntry() && region->identifier() && region->identifier()->utf8() == identifier;
+  };
+  for (const auto& p : d.centre->pendingRequests()) {
+    auto* trigger = cast<UNLocationNotificationTrigger>(p.request->trigger());
+    if (trigger && matches(trigger->region())) {
+      d.fireRequest(p);
+      d.settle();
+    }
+  }
+  std::vector<Ref<UILocalNotification>> entries;
+  {
+    std::lock_guard<std::mutex> g(d.lock);
+    for (const auto& e : d.legacy)
+      if (matches(e.entry->region())) entries.push_back(e.entry);
+  }
+  for (auto& e : entries) {
+    d.fireLegacy(e, true);
+    d.settle();
+  }
+  d.settle();
+}
+
+// ---- the user opening notifications ----
+
+void Device::Impl::openCurrent(const Ref<UNNotification>& notification) {
+  UNNotificationRequest* request = notification->request();
+  bool remote = isPushTrigger(request->trigger());
+  centre->removeDeliveredNotificationsWithIdentifiers(NSArray::arrayWithObjects({Id(request->identifier())}));
+  auto tell = [this, notification, remote] {
+    if (callDidReceiveResponse(notification)) return;
+    if (!centre->delegate() && remote) {
+      callRemoteLegacy(notification->request()->content()->userInfo(), notification->request()->identifier());
+    }
+  };
+  if (state.load() == AppState::NotRunning) {
+    LaunchOptions lo;
+    if (remote) lo.remoteNotification = request->content()->userInfo();
+    launchApp(lo, tell);
+  } else {
+    comeForward(tell);
+  }
+}
+
+void Device::Impl::openLegacy(const Id& notice, const Ref<NSString>& identifier) {
+  app->removeNotice(notice.get());
+  auto* local = cast<UILocalNotification>(notice.get());
+  auto* payload = cast<NSDictionary>(notice.get());
+  if (state.load() == AppState::NotRunning) {
+    LaunchOptions lo;
+    lo.localNotification = local;
+    lo.remoteNotification = payload;
+    launchApp(lo, nullptr);
+    return;
+  }
+  comeForward([&] {
+    if (payload) {
+      callRemoteLegacy(payload, identifier);
+      return;
+    }
+    SEL s = sel<"application:didReceiveLocalNotification:">();
+    Id d = app->delegate();
+    if (local && d && d->respondsToSelector(s)) {
+      recordCall("app delegate", s, identifier);
+      send<void>(d.get(), s, app, local);
+    }
+  });
+}
+
+bool Device::open(NSString* identifier) {
+  Impl::StepScope step(*impl_);
+  Impl& d = *impl_;
+  if (!identifier) return false;
+  for (auto& n : d.centre->deliveredNotifications()) {
+    if (n->request()->identifier()->isEqual(identifier)) {
+      d.openCurrent(n);
+      d.settle();
+      return true;
+    }
+  }
+  Id notice;
+  Ref<NSString> id;
+  {
+    std::lock_guard<std::mutex> g(d.lock);
+    for (const auto& n : d.notices)
+      if (n.identifier->isEqual(identifier)) {
+        notice = n.notice;
+        id = n.identifier;
+        break;
+      }
+  }
+  if (!notice) return false;
+  d.openLegacy(notice, id);
+  d.settle();
+  return true;
+}
+
+std::vector<std::string> Device::deliveredIdentifiers() const {
+  std::vector<std::string> listed;
+  for (auto& n : impl_->centre->deliveredNotifications()) listed.push_back(identifierOf(n->request()));
+  std::lock_guard<std::mutex> g(impl_->lock);
+  for (const auto& n : impl_->notices) listed.push_back(n.identifier->utf8());
+  // Latest delivery first, each identifier once, then oldest first.
+  std::vector<std::string> ordered;
+  for (auto it = impl_->deliveries.rbegin(); it != impl_->deliveries.rend(); ++it) {
+    const std::string& id = (*it)->utf8();
+    if (std::find(listed.begin(), listed.end(), id) == listed.end()) continue;
+    if (std::find(ordered.begin(), ordered.end(), id) == ordered.end()) ordered.push_back(id);
+  }
+  std::reverse(ordered.begin(), ordered.end());
+  return ordered;
+}
+
+bool Device::openLatest() {
+  auto listed = deliveredIdentifiers();
+  if (listed.empty()) return false;
+  return open(str(listed.back()).get());
+}
+
+bool Device::openSettings(UNNotification* notification) {
+  Impl::StepScope step(*impl_);
+  Impl& d = *impl_;
+  if (!UIDevice::systemVersionAtLeast("12.0")) return false;
+  Ref<UNNotification> n = notification;
+  auto tell = [&d, n] {
+    SEL s = sel<"userNotificationCenter:openSettingsForNotification:">();
+    Id delegate = d.centre->delegate();
+    if (!delegate || !delegate->respondsToSelector(s)) return;
+    d.recordCall("centre delegate", s, n ? n->request()->identifier() : nullptr);
+    send<void>(delegate.get(), s, d.centre, n.get());
+  };
+  if (d.state.load() == AppState::NotRunning) {
+    d.launchApp({}, tell);
+  } else {
+    d.comeForward(tell);
+  }
+  d.settle();
+  return true;
+}
+
+}  // namespace objc

@@ -1,0 +1,162 @@
+// The hooks through which the application object and the notification
+// centre tell the device what the application asked for. They may run on
+// any thread: they record, note what is to come, and leave the driving of
+// the application to the main thread.
+#include <algorithm>
+
+#include "DeviceImpl.h"
+
+namespace objc {
+
+namespace {
+const char* removalReason(UNPendingRemoval reason) {
+  switch (reason) {
+    case UNPendingRemoval::Replaced:
+      return "replaced";
+    case UNPendingRemoval::LimitExceeded:
+      return "limit";
+    case UNPendingRemoval::RemovedByApp:
+      return "app";
+    case UNPendingRemoval::Fired:
+      return "fired";
+  }
+  return "";
+}
+}  // namespace
+
+// ---- the application object ----
+
+void Device::Impl::remoteRegistrationRequested(UIApplication*) {
+  activity.fetch_add(1);
+  std::weak_ptr<Impl> weak = weak_from_this();
+  dispatch_async(dispatch_get_main_queue(), [weak] {
+    if (auto self = weak.lock()) self->answerRemoteRegistration();
+  });
+}
+
+void Device::Impl::userNotificationSettingsRegistered(UIApplication* application,
+                                                      UIUserNotificationSettings* requested) {
+  activity.fetch_add(1);
+  Ref<UIUserNotificationSettings> granted =
+      allowAuthorization.load() ? Ref<UIUserNotificationSettings>(requested)
+                                : UIUserNotificationSettings::settingsForTypes(UIUserNotificationTypeNone, nullptr);
+  // The application object tells its delegate on the next main-queue turn;
+  // this record is queued just before that call.
+  std::weak_ptr<Impl> weak = weak_from_this();
+  dispatch_async(dispatch_get_main_queue(), [weak] {
+    auto self = weak.lock();
+    if (!self) return;
+    SEL s = sel<"application:didRegisterUserNotificationSettings:">();
+    Id d = self->app->delegate();
+    if (d && d->respondsToSelector(s)) self->recordCall("app delegate", s);
+  });
+  application->answerUserNotificationSettings(granted);
+}
+
+void Device::Impl::localNotificationPresented(UIApplication*, UILocalNotification* notification) {
+  Ref<NSString> identifier = newIdentifier();
+  record("local", {{"list", "notices"}, {"change", "presented"}, {"id", identifier->utf8()}});
+  std::weak_ptr<Impl> weak = weak_from_this();
+  dispatch_async(dispatch_get_main_queue(), [weak, n = Ref<UILocalNotification>(notification), identifier] {
+    if (auto self = weak.lock()) self->deliverLegacyLocal(n, identifier);
+  });
+}
+
+void Device::Impl::localNotificationScheduled(UIApplication*, UILocalNotification* entry) {
+  Ref<NSString> identifier = newIdentifier();
+  double fire = entry->region()     ? kUNNeverFires
+                : entry->fireDate() ? entry->fireDate()->timeIntervalSince1970()
+                                    : now();  // no date: at once
+  {
+    std::lock_guard<std::mutex> g(lock);
+    legacy.push_back({Ref<UILocalNotification>(entry), identifier, fire});
+  }
+  record("local", {{"list", "scheduled"}, {"change", "scheduled"}, {"id", identifier->utf8()}});
+}
+
+void Device::Impl::localNotificationCancelled(UIApplication*, UILocalNotification* entry) {
+  Ref<NSString> identifier;
+  {
+    std::lock_guard<std::mutex> g(lock);
+    auto it = std::find_if(legacy.begin(), legacy.end(), [&](const LegacyEntry& e) { return e.entry.get() == entry; });
+    if (it == legacy.end()) return;
+    identifier = it->identifier;
+    legacy.erase(it);
+  }
+  record("local", {{"list", "scheduled"}, {"change", "cancelled"}, {"id", identifier->utf8()}});
+}
+
+void Device::Impl::badgeWritten(UIApplication*, int64_t number) {
+  record("badge", {{"value", std::to_string(number)}});
+}
+
+// The application object says only that the notice bar changed; the
+// difference from what the device saw last is what changed.
+void Device::Impl::noticesChanged(UIApplication* application) {
+  std::vector<RecordFields> changes;
+  {
+    std::lock_guard<std::mutex> g(lock);
+    std::vector<Id> current = application->notices();
+    std::vector<Notice> seen;
+    for (const auto& n : notices) {
+      bool stays = std::any_of(current.begin(), current.end(), [&](const Id& c) { return c.get() == n.notice.get(); });
+      if (stays) {
+        seen.push_back(n);
+      } else {
+        changes.push_back({{"list", "notices"}, {"change", "removed"}, {"id", n.identifier->utf8()}});
+      }
+    }
+    for (const auto& c : current) {
+      if (std::any_of(seen.begin(), seen.end(), [&](const Notice& n) { return n.notice.get() == c.get(); })) continue;
+      Ref<NSString> identifier;
+      auto expected = std::find_if(expectedNotices.begin(), expectedNotices.end(),
+                                   [&](const Notice& n) { return n.notice.get() == c.get(); });
+      if (expected != expectedNotices.end()) {
+        identifier = expected->identifier;
+        expectedNotices.erase(expected);
+      }
+      if (!identifier) {
+        // Not one the device showed: name it like any other.
+        identifier = uuidLikeIdentifier(random);
+      }
+      seen.push_back({c, identifier});
+      deliveries.push_back(identifier);
+      changes.push_back({{"list", "notices"}, {"change", "delivered"}, {"id", identifier->utf8()}});
+    }
+    notices = std::move(seen);
+  }
+  for (auto& c : changes) record("local", std::move(c));
+}
+
+// ---- the notification centre ----
+
+void Device::Impl::authorizationRequested(UNAuthorizationOptions, std::function<void(bool granted)> answer) {
+  activity.fetch_add(1);
+  answer(allowAuthorization.load());
+}
+
+void Device::Impl::pendingRequestAdded(UNNotificationRequest* request) {
+  record("local", {{"list", "pending"}, {"change", "scheduled"}, {"id", identifierOf(request)}});
+}
+
+void Device::Impl::pendingRequestRemoved(UNNotificationRequest* request, UNPendingRemoval reason) {
+  const char* change = reason == UNPendingRemoval::RemovedByApp ? "cancelled" : "removed";
+  record("local",
+         {{"list", "pending"}, {"change", change}, {"id", identifierOf(request)}, {"reason", removalReason(reason)}});
+}
+
+void Device::Impl::deliveredNotificationAdded(UNNotification* notification) {
+  {
+    std::lock_guard<std::mutex> g(lock);
+    deliveries.push_back(notification->request()->identifier());
+  }
+  record("local", {{"list", "delivered"}, {"change", "delivered"}, {"id", identifierOf(notification->request())}});
+}
+
+void Device::Impl::deliveredNotificationRemoved(UNNotification* notification) {
+  record("local", {{"list", "delivered"}, {"change", "removed"}, {"id", identifierOf(notification->request())}});
+}
+
+void Device::Impl::delegateChanged(NSObject*) { activity.fetch_add(1); }
+
+}  // namespace objc
