@@ -269,29 +269,29 @@ void UIApplication::cancelLocalNotification(UILocalNotification* notification) {
   bool dismissed = false;
   {
     std::lock_guard<std::mutex> g(lock_);
-    auto it = scheduled_.end();
-    if (notification->scheduleToken_ != 0) {
-      it = std::find_if(scheduled_.begin(), scheduled_.end(),
-                        [&](const auto& n) { return n->scheduleToken_ == notification->scheduleToken_; });
+    // A notification that came from the list names its entry, and nothing
+    // else: once that entry is gone, cancelling it again cancels nothing.
+    uint64_t token = notification->scheduleToken_;
+    auto it = token != 0 ? std::find_if(scheduled_.begin(), scheduled_.end(),
+                                        [&](const auto& n) { return n->scheduleToken_ == token; })
+                         : std::find_if(scheduled_.begin(), scheduled_.end(),
+                                        [&](const auto& n) { return n->hasSameFields(notification); });
+    if (it != scheduled_.end()) {
+      entry = *it;
+      token = entry->scheduleToken_;
+      scheduled_.erase(it);
     }
-    if (it == scheduled_.end()) {
-      it = std::find_if(scheduled_.begin(), scheduled_.end(),
-                        [&](const auto& n) { return n->hasSameFields(notification); });
-    }
-    if (it == scheduled_.end()) return;
-    entry = *it;
-    scheduled_.erase(it);
     // A notice of it that is showing is dismissed as well.
     auto shown = std::find_if(notices_.begin(), notices_.end(), [&](const Id& n) {
       auto* ln = cast<UILocalNotification>(n.get());
-      return ln && ln->scheduleToken_ == entry->scheduleToken_;
+      return token != 0 && ln && ln->scheduleToken_ == token;
     });
     if (shown != notices_.end()) {
       notices_.erase(shown);
       dismissed = true;
     }
   }
-  UIAPP_SYSTEM_CALL(localNotificationCancelled(this, entry.get()));
+  if (entry) UIAPP_SYSTEM_CALL(localNotificationCancelled(this, entry.get()));
   if (dismissed) UIAPP_SYSTEM_CALL(noticesChanged(this));
 }
 

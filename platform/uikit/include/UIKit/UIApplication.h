@@ -123,9 +123,10 @@ class UIApplication final : public NSObject {
   // A new array of copies of the scheduled notifications, in scheduling
   // order. Each copy still identifies its entry for cancelLocalNotification.
   Ref<NSArray> scheduledLocalNotifications() const;
-  // Removes the scheduled entry the notification came from (a copy from
-  // scheduledLocalNotifications), or else the first entry with the same
-  // fields, and dismisses its notice if one is showing.
+  // Removes the scheduled entry a notification from scheduledLocalNotifications
+  // came from (nothing once that entry is gone), or, for a notification that
+  // never was in the list, the first entry with the same fields. A notice of
+  // that entry that is showing (it fired) is dismissed.
   void cancelLocalNotification(UILocalNotification* notification);
   void cancelAllLocalNotifications();
 
