@@ -1,0 +1,275 @@
+// The interception: at load time the application object's delegate setter
+// and the notification centre's delegate setter are replaced; a host's
+// application delegate is then switched to a generated subclass
+// "Orvel_<class>" whose push callbacks reach the context first and the
+// host's own implementations (kept under "OrvelApplication:..." selectors)
+// afterwards.
+#include <atomic>
+#include <string>
+
+#include "UIKit/UIKit.h"
+#include "orvel/OrvelContext.h"
+#include "orvel/OrvelHookTool.h"
+#include "orvel/UIApplication+Orvel.h"
+
+using objc::Class;
+using objc::id;
+using objc::IMP;
+using objc::Ref;
+using objc::SEL;
+
+// Installs the interception once per process, from its static instance
+// below, when the library is loaded.
+struct OrvelHookServiceMain {
+  OrvelHookServiceMain();
+};
+
+OrvelHookServiceMain::OrvelHookServiceMain() {
+  static objc::dispatch_once_t onceToken;
+  objc::dispatch_once(&onceToken, [] {
+    // The category is attached from here rather than from its own file's
+    // static initialiser, whose order against this one is not defined.
+    UIApplicationOrvelAttachCategory();
+    Class application = objc::UIApplication::class_();
+    objc::Method platformSetter = objc::class_getInstanceMethod(application, objc::sel<"setDelegate:">());
+    objc::Method orvelSetter = objc::class_getInstanceMethod(application, objc::sel<"orvelSetDelegate:">());
+    if (platformSetter && orvelSetter) {
+      IMP platformIMP = objc::method_getImplementation(platformSetter);
+      IMP orvelIMP = objc::method_getImplementation(orvelSetter);
+      objc::method_setImplementation(platformSetter, orvelIMP);
+      objc::method_setImplementation(orvelSetter, platformIMP);
+    }
+
+    // Only systems from "10.0" have the notification centre.
+    Class center = objc::NSClassFromString("UNUserNotificationCenter");
+    if (!center) return;
+    OrvelHookTool::hookRawClassRawSEL(center, objc::NSSelectorFromString("setDelegate:"), OrvelContext::class_(),
+                                      objc::NSSelectorFromString("orvelSetUNDelegate:"),
+                                      objc::NSSelectorFromString("p_orvelSetUNDelegate:"));
+  });
+}
+
+namespace {
+
+OrvelHookServiceMain orvelHookServiceMain;
+
+// The intercepted callbacks and the backups of the host's implementations,
+// resolved after the installation above; used only once a delegate has been
+// hooked, which is always after load.
+SEL orvelDidRegisterForRemoteNotificationsWithDeviceTokenSEL =
+    objc::NSSelectorFromString("application:didRegisterForRemoteNotificationsWithDeviceToken:");
+SEL orvelDidFailToRegisterForRemoteNotificationsWithErrorSEL =
+    objc::NSSelectorFromString("application:didFailToRegisterForRemoteNotificationsWithError:");
+SEL orvelDidReceiveRemoteNotificationSEL = objc::NSSelectorFromString("application:didReceiveRemoteNotification:");
+SEL orvelDidReceiveLocalNotificationSEL = objc::NSSelectorFromString("application:didReceiveLocalNotification:");
+SEL orvelFetchCompletionHandlerSEL =
+    objc::NSSelectorFromString("application:didReceiveRemoteNotification:fetchCompletionHandler:");
+SEL super_orvelDidRegisterForRemoteNotificationsWithDeviceTokenSEL =
+    objc::NSSelectorFromString("OrvelApplication:didRegisterForRemoteNotificationsWithDeviceToken:");
+SEL super_orvelDidFailToRegisterForRemoteNotificationsWithErrorSEL =
+    objc::NSSelectorFromString("OrvelApplication:didFailToRegisterForRemoteNotificationsWithError:");
+SEL super_orvelDidReceiveRemoteNotificationSEL =
+    objc::NSSelectorFromString("OrvelApplication:didReceiveRemoteNotification:");
+SEL super_orvelDidReceiveLocalNotificationSEL =
+    objc::NSSelectorFromString("OrvelApplication:didReceiveLocalNotification:");
+SEL super_orvelFetchCompletionHandlerSEL =
+    objc::NSSelectorFromString("OrvelApplication:didReceiveRemoteNotification:fetchCompletionHandler:");
+
+constexpr const char* kTwoObjectsEncoding = "v@:@@";
+constexpr const char* kThreeObjectsEncoding = "v@:@@@";
+
+bool responds(id target, SEL selector) {
+  return objc::send<bool>(target, objc::sel<"respondsToSelector:">(), selector);
+}
+
+OrvelContext* context() { return OrvelContext::currentContext(); }
+
+// ---- Forwarding to the host ----
+
+void SendRawOrvelDidReceiveRemoteNotificationIMP(id target, id application, id payload) {
+  if (responds(target, super_orvelDidReceiveRemoteNotificationSEL)) {
+    objc::send<void>(target, super_orvelDidReceiveRemoteNotificationSEL, application, payload);
+  }
+}
+
+void SendRawOrvelDidReceiveLocalNotificationIMP(id target, id application, id notification) {
+  if (responds(target, super_orvelDidReceiveLocalNotificationSEL)) {
+    objc::send<void>(target, super_orvelDidReceiveLocalNotificationSEL, application, notification);
+  }
+}
+
+// The system terminates an application whose fetch completion handler runs
+// twice. The host therefore gets a guard in front of the platform's handler:
+// the first call, from the host or from the library after the host returns,
+// reaches the platform; every later call is dropped. Safe when the host
+// calls it from another thread.
+Ref<OrvelFetchCompletionHandler> onceOnly(Ref<OrvelFetchCompletionHandler> handler) {
+  auto called = std::make_shared<std::atomic<bool>>(false);
+  return objc::makeBlock<void(objc::UIBackgroundFetchResult)>(
+      [handler = std::move(handler), called](objc::UIBackgroundFetchResult result) {
+        if (!called->exchange(true, std::memory_order_acq_rel)) (*handler)(result);
+      });
+}
+
+void SendRawOrvelFetchCompletionHandlerIMP(id target, id application, id payload, id handler) {
+  // An absent handler, or an object that is not a fetch completion handler,
+  // is never called; the host then gets nil.
+  Ref<OrvelFetchCompletionHandler> guarded;
+  if (auto* platform = objc::cast<OrvelFetchCompletionHandler>(handler)) guarded = onceOnly(Ref(platform));
+
+  if (responds(target, super_orvelFetchCompletionHandlerSEL)) {
+    objc::send<void>(target, super_orvelFetchCompletionHandlerSEL, application, payload, guarded);
+  } else {
+    SendRawOrvelDidReceiveRemoteNotificationIMP(target, application, payload);
+  }
+  if (guarded) (*guarded)(objc::UIBackgroundFetchResultNewData);
+}
+
+// ---- The intercepting functions of the generated subclasses ----
+
+void OrvelDidRegisterForRemoteNotificationsWithDeviceTokenIMP(id self, SEL, id application, id deviceToken) {
+  objc::send<void>(context(), objc::sel<"didRegisterForRemoteNotificationsWithDeviceToken:">(), deviceToken);
+  if (responds(self, super_orvelDidRegisterForRemoteNotificationsWithDeviceTokenSEL)) {
+    objc::send<void>(self, super_orvelDidRegisterForRemoteNotificationsWithDeviceTokenSEL, application, deviceToken);
+  }
+}
+
+void OrvelDidFailToRegisterForRemoteNotificationsWithErrorIMP(id self, SEL, id application, id error) {
+  objc::send<void>(context(), objc::sel<"didFailToRegisterForRemoteNotificationsWithError:">(), error);
+  if (responds(self, super_orvelDidFailToRegisterForRemoteNotificationsWithErrorSEL)) {
+    objc::send<void>(self, super_orvelDidFailToRegisterForRemoteNotificationsWithErrorSEL, application, error);
+  }
+}
+
+void OrvelDidReceiveRemoteNotificationIMP(id self, SEL, id application, id payload) {
+  objc::send<void>(context(), objc::sel<"didReceiveRemoteNotification:">(), payload);
+  SendRawOrvelDidReceiveRemoteNotificationIMP(self, application, payload);
+}
+
+bool isClearBadgeCommand(id notification) {
+  auto* local = objc::cast<objc::UILocalNotification>(notification);
+  objc::NSDictionary* userInfo = local ? local->userInfo() : nullptr;
+  auto* flag = userInfo ? objc::asNumber(userInfo->objectForKey(OrvelCommandClearBadge)) : nullptr;
+  return flag && flag->boolValue();
+}
+
+void OrvelDidReceiveLocalNotificationIMP(id self, SEL, id application, id notification) {
+  // The library's own badge-clearing notification coming back: nobody sees it.
+  if (isClearBadgeCommand(notification)) return;
+  objc::send<void>(context(), objc::sel<"didReceiveLocalNotification:">(), notification);
+  SendRawOrvelDidReceiveLocalNotificationIMP(self, application, notification);
+}
+
+void OrvelFetchCompletionHandlerIMP(id self, SEL, id application, id payload, id handler) {
+  objc::send<void>(context(), objc::sel<"didReceiveRemoteNotification:">(), payload);
+  SendRawOrvelFetchCompletionHandlerIMP(self, application, payload, handler);
+}
+
+struct Interception {
+  SEL callback;
+  SEL backup;
+  IMP function;
+  const char* types;
+};
+
+// In the order device token, registration failure, remote notification,
+// local notification, remote notification with completion handler.
+const Interception* interceptions() {
+  static const Interception table[] = {
+      {orvelDidRegisterForRemoteNotificationsWithDeviceTokenSEL,
+       super_orvelDidRegisterForRemoteNotificationsWithDeviceTokenSEL,
+       reinterpret_cast<IMP>(&OrvelDidRegisterForRemoteNotificationsWithDeviceTokenIMP), kTwoObjectsEncoding},
+      {orvelDidFailToRegisterForRemoteNotificationsWithErrorSEL,
+       super_orvelDidFailToRegisterForRemoteNotificationsWithErrorSEL,
+       reinterpret_cast<IMP>(&OrvelDidFailToRegisterForRemoteNotificationsWithErrorIMP), kTwoObjectsEncoding},
+      {orvelDidReceiveRemoteNotificationSEL, super_orvelDidReceiveRemoteNotificationSEL,
+       reinterpret_cast<IMP>(&OrvelDidReceiveRemoteNotificationIMP), kTwoObjectsEncoding},
+      {orvelDidReceiveLocalNotificationSEL, super_orvelDidReceiveLocalNotificationSEL,
+       reinterpret_cast<IMP>(&OrvelDidReceiveLocalNotificationIMP), kTwoObjectsEncoding},
+      {orvelFetchCompletionHandlerSEL, super_orvelFetchCompletionHandlerSEL,
+       reinterpret_cast<IMP>(&OrvelFetchCompletionHandlerIMP), kThreeObjectsEncoding},
+  };
+  return table;
+}
+constexpr int kInterceptionCount = 5;
+
+}  // namespace
+
+// ---- Notification-centre delegate ----
+
+void OrvelContext::orvelSetUNDelegate(id self, SEL, id delegate) {
+  OrvelContext* ctx = context();
+  // The centre's real delegate is always the context. The platform's setter
+  // (now under "orvelSetUNDelegate:") is needed only while no host delegate
+  // is held.
+  if (!objc::send<objc::Id>(ctx, objc::sel<"unDelegate">())) {
+    objc::send<void>(self, objc::sel<"orvelSetUNDelegate:">(), static_cast<id>(ctx));
+  }
+  objc::send<void>(ctx, objc::sel<"setUnDelegate:">(), delegate);
+}
+
+void OrvelContext::p_orvelSetUNDelegate(id, SEL, id) {}
+
+void OrvelContext::setUnDelegate(NSObject* delegate) {
+  if (!delegate || delegate == currentContext()) return;
+  unDelegate_.store(delegate);
+}
+
+// ---- Forwarding for other parts of the library ----
+
+void OrvelContext::PublicSendRawOrvelDidReceiveLocalNotification(NSObject* target, NSObject* application,
+                                                                 NSObject* notification) {
+  SendRawOrvelDidReceiveLocalNotificationIMP(target, application, notification);
+}
+
+void OrvelContext::PublicSendRawOrvelDidReceiveRemoteNotification(NSObject* target, NSObject* application,
+                                                                  NSObject* payload, NSObject* completionHandler) {
+  SendRawOrvelFetchCompletionHandlerIMP(target, application, payload, completionHandler);
+}
+
+// ---- Application delegate ----
+
+void OrvelContext::hookApplicationDelegate(NSObject* delegate) {
+  objc::Protocol protocol = objc::NSProtocolFromString("UIApplicationDelegate");
+  if (!protocol) return;
+  if (!objc::send<bool>(delegate, objc::sel<"conformsToProtocol:">(), protocol)) return;
+
+  Class hostClass = objc::object_getClass(delegate);
+  Ref<objc::NSString> hostName = objc::NSStringFromClass(hostClass);
+  if (hostName->hasPrefix("Orvel_")) return;
+
+  std::string subclassName = "Orvel_" + hostName->utf8();
+  Class subclass = objc::objc_getClass(subclassName);
+  if (!subclass) {
+    subclass = objc::objc_allocateClassPair(hostClass, subclassName, 0);
+    if (!subclass) return;
+    objc::objc_registerClassPair(subclass);
+    objc::send<void>(this, objc::sel<"backupsImpWithSuperclass:Subclass:">(), hostClass, subclass);
+    objc::send<void>(this, objc::sel<"hookAddMethodWithSubclass:">(), subclass);
+    objc::object_setClass(delegate, subclass);
+    return;
+  }
+  if (objc::class_isMetaClass(hostClass)) return;
+  // A class of that name that is not the generated subclass of this class
+  // (a host class that happens to be called so) would give the object
+  // methods and storage of another class.
+  if (objc::class_getSuperclass(subclass) != hostClass) return;
+  objc::object_setClass(delegate, subclass);
+}
+
+void OrvelContext::backupsImpWithSuperclass(Class superclass, Class subclass) {
+  const Interception* table = interceptions();
+  for (int i = 0; i < kInterceptionCount; ++i) {
+    if (!objc::send<bool>(superclass, objc::sel<"instancesRespondToSelector:">(), table[i].callback)) continue;
+    IMP host = objc::send<IMP>(superclass, objc::sel<"instanceMethodForSelector:">(), table[i].callback);
+    objc::class_addMethod(subclass, table[i].backup, host, table[i].types);
+  }
+}
+
+void OrvelContext::hookAddMethodWithSubclass(Class subclass) {
+  const Interception* table = interceptions();
+  for (int i = 0; i < kInterceptionCount; ++i) {
+    if (OrvelHookTool::hasMethodWithClass(subclass, table[i].callback)) continue;
+    objc::class_addMethod(subclass, table[i].callback, table[i].function, table[i].types);
+  }
+}
