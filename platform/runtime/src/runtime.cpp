@@ -463,21 +463,25 @@ namespace {
 Class protocolClass();
 }
 
-Protocol objc_allocateProtocol(std::string_view name) {
-  auto& r = detail::registry();
-  {
-    std::lock_guard<std::mutex> g(r.lock);
-    if (name.empty() || r.protocols.count(std::string(name))) return nullptr;
-  }
-  Class isa = protocolClass();
+namespace {
+// Called with the registry lock held; the protocol class must already exist.
+Protocol newProtocolLocked(detail::Registry& r, Class isa, std::string_view name) {
   auto* p = new objc_protocol;
   p->makeImmortal();
   detail::setIsa(p, isa);
   p->name = std::string(name);
-  std::lock_guard<std::mutex> g(r.lock);
-  if (r.protocols.count(p->name)) return nullptr;
   r.protocols.emplace(p->name, p);
   return p;
+}
+}  // namespace
+
+Protocol objc_allocateProtocol(std::string_view name) {
+  if (name.empty()) return nullptr;
+  Class isa = protocolClass();  // builds a class, so before taking the lock
+  auto& r = detail::registry();
+  std::lock_guard<std::mutex> g(r.lock);
+  if (r.protocols.count(std::string(name))) return nullptr;
+  return newProtocolLocked(r, isa, name);
 }
 
 void objc_registerProtocol(Protocol proto) {
@@ -497,11 +501,18 @@ Protocol objc_getProtocol(std::string_view name) {
 Protocol NSProtocolFromString(std::string_view name) { return objc_getProtocol(name); }
 
 Protocol objc_registerProtocolNamed(std::string_view name, std::initializer_list<Protocol> adopted) {
-  if (Protocol p = objc_getProtocol(name)) return p;
-  Protocol p = objc_allocateProtocol(name);
-  if (!p) return objc_getProtocol(name);  // another thread registered it first
-  for (Protocol a : adopted) protocol_addProtocol(p, a);
-  objc_registerProtocol(p);
+  if (name.empty()) return nullptr;
+  Class isa = protocolClass();
+  auto& r = detail::registry();
+  // One critical section, so that a thread racing another to declare the same
+  // protocol never sees it allocated but not yet registered.
+  std::lock_guard<std::mutex> g(r.lock);
+  auto it = r.protocols.find(std::string(name));
+  if (it != r.protocols.end()) return it->second->registered ? it->second : nullptr;
+  Protocol p = newProtocolLocked(r, isa, name);
+  for (Protocol a : adopted)
+    if (a) p->adopted.push_back(a);
+  p->registered = true;
   return p;
 }
 

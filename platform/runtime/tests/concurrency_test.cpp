@@ -149,6 +149,31 @@ TEST(RuntimeConcurrency, SelectorsInternOnceAcrossThreads) {
   EXPECT_STREQ(sel_getName(seen[0][5]), "interned5:");
 }
 
+TEST(RuntimeConcurrency, ThreadsDeclaringTheSameProtocolAllGetIt) {
+  // Classes built lazily on different threads may declare one protocol at
+  // the same moment; none of them may come away without it.
+  constexpr int kThreads = 4;
+  constexpr int kNames = 50;
+  Protocol base = objc_registerProtocolNamed("ConcurrencyProtocolBase");
+  std::vector<std::vector<Protocol>> got(kThreads);
+  std::atomic<int> ready{0};
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; ++t) {
+    threads.emplace_back([&, t] {
+      ready.fetch_add(1);
+      while (ready.load() < kThreads) std::this_thread::yield();
+      for (int i = 0; i < kNames; ++i)
+        got[t].push_back(objc_registerProtocolNamed("ConcurrencyProtocol" + std::to_string(i), {base}));
+    });
+  }
+  for (auto& t : threads) t.join();
+  for (int i = 0; i < kNames; ++i) {
+    ASSERT_NE(got[0][i], nullptr) << i;
+    EXPECT_TRUE(protocol_conformsToProtocol(got[0][i], base));
+    for (int t = 1; t < kThreads; ++t) EXPECT_EQ(got[t][i], got[0][i]);
+  }
+}
+
 namespace {
 
 // An object that can tell whether it is still alive when a weak load hands
