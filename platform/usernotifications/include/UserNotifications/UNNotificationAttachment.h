@@ -46,7 +46,7 @@ class UNNotificationAttachment final : public NSObject {
   // Platform side: the directory that holds the stored files, by default
   // one per process under the temporary directory, removed when the process
   // exits. The device (or a test) may point it elsewhere; a directory it
-  // sets is left in place.
+  // sets is left in place. An empty path restores the default.
   static std::string attachmentStoreDirectory();
   static void setAttachmentStoreDirectory(std::string directory);
 

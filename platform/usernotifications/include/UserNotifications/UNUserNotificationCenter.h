@@ -79,7 +79,8 @@ Protocol UNUserNotificationCenterDelegateProtocol();
 //
 // The rules the centre enforces:
 // - it keeps the 64 pending requests that fire soonest; the rest are dropped
-//   silently (their add still completes without an error);
+//   silently (their add still completes without an error). Requests that
+//   fire on no date (a region) count as the latest, in the order added;
 // - adding a request whose identifier is pending replaces that request;
 // - while authorisation is denied, adding a request fails with
 //   UNErrorDomain code 1 and nothing is added;
