@@ -371,13 +371,13 @@ class SessionLoader : public std::enable_shared_from_this<SessionLoader> {
 
     // Fields sent more than once are joined, names compared without case.
     std::vector<std::pair<std::string, std::string>> fields;
-    for (auto& [name, value] : t.headers) {
-      auto same = std::find_if(fields.begin(), fields.end(),
-                               [&](const auto& f) { return lowercase(f.first) == lowercase(name); });
+    for (auto& header : t.headers) {
+      std::string name = lowercase(header.first);
+      auto same = std::find_if(fields.begin(), fields.end(), [&](const auto& f) { return lowercase(f.first) == name; });
       if (same == fields.end()) {
-        fields.emplace_back(name, value);
+        fields.push_back(header);
       } else {
-        same->second += ", " + value;
+        same->second += ", " + header.second;
       }
     }
     auto headers = NSMutableDictionary::dictionary();
