@@ -152,6 +152,19 @@ int64_t checkURL(const NSURL* url) {
 
 constexpr const char* kAllowedProtocols = "http,https";
 constexpr long kMaximumRedirects = 16;
+
+// Hosts reached without a proxy: the environment's list, plus loopback,
+// which a proxy could never reach for us.
+const std::string& hostsWithoutProxy() {
+  static const std::string hosts = [] {
+    const char* env = std::getenv("no_proxy");
+    if (!env || !*env) env = std::getenv("NO_PROXY");
+    std::string list = env ? env : "";
+    if (list == "*") return list;
+    return list + (list.empty() ? "" : ",") + "localhost,127.0.0.1,::1";
+  }();
+  return hosts;
+}
 constexpr double kIdlePollSeconds = 60;
 
 }  // namespace
@@ -320,6 +333,7 @@ class SessionLoader : public std::enable_shared_from_this<SessionLoader> {
     curl_easy_setopt(e, CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(e, CURLOPT_ACCEPT_ENCODING, "");
     curl_easy_setopt(e, CURLOPT_USERAGENT, "OrvelFoundation/1.0");
+    curl_easy_setopt(e, CURLOPT_NOPROXY, hostsWithoutProxy().c_str());
     curl_easy_setopt(e, CURLOPT_WRITEFUNCTION, &SessionLoader::onBody);
     curl_easy_setopt(e, CURLOPT_WRITEDATA, t.get());
     curl_easy_setopt(e, CURLOPT_HEADERFUNCTION, &SessionLoader::onHeader);
