@@ -1,6 +1,8 @@
 #include "Foundation/dispatch.h"
 
+#include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <condition_variable>
 #include <cstdio>
 #include <deque>
@@ -152,7 +154,7 @@ DispatchQueue::~DispatchQueue() = default;
 
 DispatchQueue* dispatch_get_main_queue() {
   static DispatchQueue* q = [] {
-    DispatchQueue* p = make<DispatchQueue>("com.apple.main-thread", true).detach();
+    DispatchQueue* p = make<DispatchQueue>("main-thread", true).detach();
     p->makeImmortal();
     return p;
   }();
@@ -240,8 +242,10 @@ size_t runMainUntilIdle() {
 bool runMainUntil(const std::function<bool()>& done, double timeoutSeconds) {
   requireMainThread("runMainUntil");
   using Clock = std::chrono::steady_clock;
-  auto deadline =
-      Clock::now() + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(timeoutSeconds));
+  // A year at most, so that a huge time-out cannot overflow the clock; a
+  // negative or NaN one is none.
+  double bounded = std::isnan(timeoutSeconds) ? 0 : std::clamp(timeoutSeconds, 0.0, 365 * 86400.0);
+  auto deadline = Clock::now() + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(bounded));
   // Besides waking for work and wakeMainLoop, the condition is looked at
   // every few milliseconds, so that state changed by other threads without
   // a wake is still seen soon.
