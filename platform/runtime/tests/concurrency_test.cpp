@@ -16,7 +16,7 @@ namespace {
 constexpr int kSenders = 3;
 constexpr int kSendsPerThread = 50000;
 constexpr int kMinChanges = 200;
-constexpr int kMaxChanges = 5000;
+constexpr int kMaxExtraMethods = 80;
 
 // What each send ran, by the implementation's own answer.
 struct Ran {
@@ -50,17 +50,26 @@ TEST(RuntimeConcurrency, SendsRunTheOldOrTheNewImplementationWhileMethodsAndClas
   Id switching = class_createInstance(base);  // its class moves between all three
   Id fixedSub = class_createInstance(sub);
 
+  std::atomic<int> sendersReady{0};
   std::atomic<bool> go{false};
   std::atomic<int> sendersDone{0};
+  std::atomic<int> changes{0};
   std::vector<Ran> ran(kSenders);
   std::vector<Ran> ranSub(kSenders);
   std::vector<std::thread> senders;
   for (int t = 0; t < kSenders; ++t) {
     senders.emplace_back([&, t] {
       bool sawLate = false;
+      sendersReady.fetch_add(1);
       while (!go.load()) std::this_thread::yield();
       try {
         for (int i = 0; i < kSendsPerThread; ++i) {
+          // On a busy machine a sender could otherwise finish within one time
+          // slice, before the writer runs at all.
+          if (i % 500 == 0) {
+            int seen = changes.load();
+            while (changes.load() == seen) std::this_thread::yield();
+          }
           ran[t].record(ask(switching, sel<"value">()));
           int64_t subAnswer = ask(fixedSub, sel<"value">());
           if (subAnswer != 1 && subAnswer != 2 && subAnswer != 5 && subAnswer != 6) subAnswer = -1;
@@ -79,8 +88,12 @@ TEST(RuntimeConcurrency, SendsRunTheOldOrTheNewImplementationWhileMethodsAndClas
 
   std::thread writer([&] {
     const std::array<Class, 3> classes{base, sub, other};
+    // Changes start once every sender is running and go on until all are
+    // done, so that the sends really overlap them.
+    while (sendersReady.load() < kSenders) std::this_thread::yield();
     go.store(true);
-    for (int i = 0; i < kMaxChanges && (i < kMinChanges || sendersDone.load() < kSenders); ++i) {
+    int extras = 0;
+    for (int i = 0; i < kMinChanges || sendersDone.load() < kSenders; ++i) {
       method_setImplementation(baseValue, i % 2 ? answerIMP<1>() : answerIMP<2>());
       class_replaceMethod(other, sel<"value">(), i % 2 ? answerIMP<3>() : answerIMP<4>(), "q16@0:8");
       object_setClass(switching, classes[static_cast<size_t>(i) % classes.size()]);
@@ -88,7 +101,9 @@ TEST(RuntimeConcurrency, SendsRunTheOldOrTheNewImplementationWhileMethodsAndClas
       if (i >= kMinChanges / 2)
         class_replaceMethod(sub, sel<"value">(), i % 2 ? answerIMP<5>() : answerIMP<6>(), "q16@0:8");
       // Unrelated additions start new epochs, so caches are rebuilt under the senders.
-      if (i % 25 == 0) addAnswer<0>(other, sel_registerName("extra" + std::to_string(i)));
+      if (i % 25 == 0 && extras < kMaxExtraMethods)
+        addAnswer<0>(other, sel_registerName("extra" + std::to_string(extras++)));
+      changes.fetch_add(1);
     }
   });
 
@@ -103,6 +118,9 @@ TEST(RuntimeConcurrency, SendsRunTheOldOrTheNewImplementationWhileMethodsAndClas
     int64_t total = 0;
     for (int64_t answer : {1, 2, 3, 4, 5, 6}) total += ran[t].counts[static_cast<size_t>(answer)];
     EXPECT_EQ(total, kSendsPerThread) << "every send ran one of the implementations it could reach";
+    int64_t distinct = 0;
+    for (int64_t count : ran[t].counts) distinct += count > 0;
+    EXPECT_GE(distinct, 2) << "the sends overlapped the changes";
   }
   // After the writer stopped, every thread sees the final state.
   EXPECT_TRUE(fixedSub->respondsToSelector(sel<"late">()));
