@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cmath>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -129,6 +130,8 @@ TEST(RunLoop, UntilReturnsFalseOnTimeout) {
   dispatch_async(dispatch_get_main_queue(), [&] { ++ran; });
   EXPECT_FALSE(runMainUntil([] { return false; }, 0.05));
   EXPECT_EQ(ran, 1);  // work that was there still ran
+  EXPECT_FALSE(runMainUntil([] { return false; }, -1));
+  EXPECT_FALSE(runMainUntil([] { return false; }, std::nan("")));
 }
 
 TEST(RunLoop, RefusesToRunOffTheMainThread) {
@@ -151,7 +154,7 @@ TEST(RunLoop, RefusesToRunOffTheMainThread) {
 }
 
 TEST(DispatchConcurrency, OnceRunsExactlyOnceWhileThreadsRace) {
-  static dispatch_once_t token;
+  dispatch_once_t token;
   std::atomic<int> runs{0};
   int value = 0;  // written inside the once, read by every caller after it
   std::atomic<int> wrong{0};
