@@ -191,6 +191,9 @@ TEST(OrvelHookTool, NothingChangesWithoutARawClassOrTheTargetsMethods) {
   EXPECT_EQ(ownMethodCount(raw), 1u);
   EXPECT_EQ(sendValue(raw, valueSel()), 11);
 
+  OrvelHookTool::hookRawClassRawSEL(raw, nullptr, target, newSel(), placeholderSel());
+  EXPECT_EQ(ownMethodCount(raw), 1u);
+
   // Without a placeholder, a class that has no raw implementation stays as it is.
   Class bare = makeClass("HookNothingBare");
   Class noPlaceholder = makeClass("HookNothingNoPlaceholder");

@@ -48,7 +48,7 @@ bool OrvelHookTool::hasMethodWithClass(Class cls, SEL sel) {
 }
 
 void OrvelHookTool::hookRawClassRawSEL(Class rawClass, SEL rawSEL, Class targetClass, SEL newSEL, SEL placeHolderSEL) {
-  if (!rawClass || hasMethodWithClass(rawClass, newSEL)) return;
+  if (!rawClass || !rawSEL || hasMethodWithClass(rawClass, newSEL)) return;
 
   IMP newIMP = objc::class_getMethodImplementation(targetClass, newSEL);
   IMP rawIMP = objc::class_getMethodImplementation(rawClass, rawSEL);
