@@ -149,8 +149,10 @@ void OrvelDidReceiveRemoteNotificationIMP(id self, SEL, id application, id paylo
 bool isClearBadgeCommand(id notification) {
   auto* local = objc::cast<objc::UILocalNotification>(notification);
   objc::NSDictionary* userInfo = local ? local->userInfo() : nullptr;
-  auto* flag = userInfo ? objc::asNumber(userInfo->objectForKey(OrvelCommandClearBadge)) : nullptr;
-  return flag && flag->boolValue();
+  objc::NSObject* flag = userInfo ? userInfo->objectForKey(OrvelCommandClearBadge) : nullptr;
+  if (auto* number = objc::asNumber(flag)) return number->boolValue();
+  if (auto* text = objc::asString(flag)) return text->boolValue();
+  return false;
 }
 
 void OrvelDidReceiveLocalNotificationIMP(id self, SEL, id application, id notification) {

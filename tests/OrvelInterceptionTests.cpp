@@ -279,17 +279,19 @@ TEST_F(OrvelInterception, ClearBadgeCommandIsSwallowedOnlyWhenItsValueIsTrue) {
   orveltest::spyOnContextDeliveryHandlers();
   auto delegate = make<FullDelegate>();
   orveltest::installApplicationDelegate(delegate);
-  auto command = [](bool value) {
-    return orveltest::localNotification(
-        "", NSDictionary::dictionaryWithEntries({{OrvelCommandClearBadge, NSNumber::numberWithBool(value)}}));
+  auto command = [](Id value) {
+    return orveltest::localNotification("", NSDictionary::dictionaryWithEntries({{OrvelCommandClearBadge, value}}));
   };
 
-  send<void>(delegate, sel<"application:didReceiveLocalNotification:">(), app(), command(true));
+  send<void>(delegate, sel<"application:didReceiveLocalNotification:">(), app(),
+             command(NSNumber::numberWithBool(true)));
+  send<void>(delegate, sel<"application:didReceiveLocalNotification:">(), app(), command(str("YES")));
   runMainUntilIdle();
   EXPECT_TRUE(journal().empty());
   EXPECT_EQ(events.count(), 0u);
 
-  send<void>(delegate, sel<"application:didReceiveLocalNotification:">(), app(), command(false));
+  send<void>(delegate, sel<"application:didReceiveLocalNotification:">(), app(),
+             command(NSNumber::numberWithBool(false)));
   runMainUntilIdle();
   EXPECT_EQ(journal(), (std::vector<std::string>{"context:didReceiveLocalNotification:", "host:local"}));
   EXPECT_EQ(events.count(), 1u);
