@@ -14,13 +14,11 @@ namespace {
 
 struct LoadTimeHost : NSObject {
   static Class class_();
-  void didReceiveLocal(UIApplication*, UILocalNotification*) { orveltest::record("host:local"); }
 };
 Class LoadTimeHost::class_() {
   static Class c = ClassBuilder<LoadTimeHost>("LoadTimeHost")
                        .conforms("UIApplicationDelegate")
                        .conforms("UNUserNotificationCenterDelegate")
-                       .method<&LoadTimeHost::didReceiveLocal>("application:didReceiveLocalNotification:")
                        .build();
   return c;
 }
@@ -70,41 +68,6 @@ TEST(OrvelLoadTime, CentreIsLeftAloneWhenLoadedBelowTen) {
   UNUserNotificationCenter::currentNotificationCenter()->setDelegate(host);
   EXPECT_EQ(UNUserNotificationCenter::currentNotificationCenter()->delegate().get(), host.get());
   EXPECT_FALSE(OrvelContext::currentContext()->unDelegate());
-}
-
-// A legacy application from start to finish: launched by a local
-// notification, receiving another in the foreground, clearing its badge.
-TEST(OrvelLoadTime, LegacyApplicationBelowTen) {
-  if (!loadedBelowTen()) GTEST_SKIP() << "loaded from 10.0";
-  orveltest::spyOnContextDeliveryHandlers();
-  orveltest::EventRecorder events;
-  auto host = make<LoadTimeHost>();
-  orveltest::installApplicationDelegate(host);
-  app()->setApplicationState(UIApplicationStateInactive);
-  app()->setApplicationIconBadgeNumber(2);
-
-  auto launchOptions = NSDictionary::dictionaryWithEntries(
-      {{UIApplicationLaunchOptionsLocalNotificationKey(), orveltest::localNotification("launch")}});
-  NSNotificationCenter::defaultCenter()->postNotificationName(UIApplicationDidFinishLaunchingNotification(), app(),
-                                                              launchOptions);
-  EXPECT_EQ(app()->applicationIconBadgeNumber(), 1);
-
-  app()->setApplicationState(UIApplicationStateActive);
-  app()->presentLocalNotificationNow(orveltest::localNotification("foreground"));
-  runMainUntilIdle();
-  EXPECT_EQ(orveltest::journal(), (std::vector<std::string>{"context:didReceiveLocalNotification:",
-                                                            "context:didReceiveLocalNotification:", "host:local"}));
-
-  send<void>(OrvelContext::currentContext(), sel<"setBadge:">(), int64_t{0});
-  runMainUntilIdle();
-  EXPECT_EQ(app()->applicationIconBadgeNumber(), -1);
-  EXPECT_EQ(orveltest::journal().size(), 3u) << "the clear-badge command reached nobody";
-
-  auto messages = events.messages();
-  ASSERT_EQ(messages.size(), 2u);
-  EXPECT_EQ(messages[0]->notificationMessageType(), OrvelNotificationMessageTypeLocalOpened);
-  EXPECT_EQ(orveltest::text(messages[0]->content()->body()), "launch");
-  EXPECT_EQ(messages[1]->notificationMessageType(), OrvelNotificationMessageTypeLocalReceived);
 }
 
 }  // namespace
