@@ -4,7 +4,9 @@
 // "Orvel_<class>" whose push callbacks reach the context first and the
 // host's own implementations (kept under "OrvelApplication:..." selectors)
 // afterwards.
+#include <array>
 #include <atomic>
+#include <memory>
 #include <string>
 
 #include "UIKit/UIKit.h"
@@ -176,8 +178,8 @@ struct Interception {
 
 // In the order device token, registration failure, remote notification,
 // local notification, remote notification with completion handler.
-const Interception* interceptions() {
-  static const Interception table[] = {
+const std::array<Interception, 5>& interceptions() {
+  static const std::array<Interception, 5> table{{
       {orvelDidRegisterForRemoteNotificationsWithDeviceTokenSEL,
        super_orvelDidRegisterForRemoteNotificationsWithDeviceTokenSEL,
        reinterpret_cast<IMP>(&OrvelDidRegisterForRemoteNotificationsWithDeviceTokenIMP), kTwoObjectsEncoding},
@@ -190,10 +192,9 @@ const Interception* interceptions() {
        reinterpret_cast<IMP>(&OrvelDidReceiveLocalNotificationIMP), kTwoObjectsEncoding},
       {orvelFetchCompletionHandlerSEL, super_orvelFetchCompletionHandlerSEL,
        reinterpret_cast<IMP>(&OrvelFetchCompletionHandlerIMP), kThreeObjectsEncoding},
-  };
+  }};
   return table;
 }
-constexpr int kInterceptionCount = 5;
 
 }  // namespace
 
@@ -260,18 +261,16 @@ void OrvelContext::hookApplicationDelegate(NSObject* delegate) {
 }
 
 void OrvelContext::backupsImpWithSuperclass(Class superclass, Class subclass) {
-  const Interception* table = interceptions();
-  for (int i = 0; i < kInterceptionCount; ++i) {
-    if (!objc::send<bool>(superclass, objc::sel<"instancesRespondToSelector:">(), table[i].callback)) continue;
-    IMP host = objc::send<IMP>(superclass, objc::sel<"instanceMethodForSelector:">(), table[i].callback);
-    objc::class_addMethod(subclass, table[i].backup, host, table[i].types);
+  for (const Interception& i : interceptions()) {
+    if (!objc::send<bool>(superclass, objc::sel<"instancesRespondToSelector:">(), i.callback)) continue;
+    IMP host = objc::send<IMP>(superclass, objc::sel<"instanceMethodForSelector:">(), i.callback);
+    objc::class_addMethod(subclass, i.backup, host, i.types);
   }
 }
 
 void OrvelContext::hookAddMethodWithSubclass(Class subclass) {
-  const Interception* table = interceptions();
-  for (int i = 0; i < kInterceptionCount; ++i) {
-    if (OrvelHookTool::hasMethodWithClass(subclass, table[i].callback)) continue;
-    objc::class_addMethod(subclass, table[i].callback, table[i].function, table[i].types);
+  for (const Interception& i : interceptions()) {
+    if (OrvelHookTool::hasMethodWithClass(subclass, i.callback)) continue;
+    objc::class_addMethod(subclass, i.callback, i.function, i.types);
   }
 }
