@@ -4,6 +4,7 @@
 #include <cinttypes>
 #include <cmath>
 #include <cstdio>
+#include <string_view>
 
 #include "DeviceImpl.h"
 
@@ -52,7 +53,9 @@ std::string DeviceRecord::toJSON() const {
 }
 
 void Device::Impl::record(const char* kind, RecordFields fields) {
-  activity.fetch_add(1, std::memory_order_relaxed);
+  // A log line changes nothing that settling waits for, and other threads
+  // may log all the time.
+  if (std::string_view(kind) != "log") activity.fetch_add(1, std::memory_order_relaxed);
   std::lock_guard<std::recursive_mutex> g(recordLock);
   log.push_back(DeviceRecord{now(), kind, std::move(fields)});
   if (observer) observer(log.back());
@@ -87,9 +90,7 @@ Device::Impl::Impl(DeviceOptions opts)
 
 void Device::Impl::attach() {
   std::weak_ptr<Impl> weak = weak_from_this();
-  if (options.installClock) {
-    objc::setClock([c = clock] { return c->load(std::memory_order_acquire); });
-  }
+  objc::setClock([c = clock] { return c->load(std::memory_order_acquire); });
   if (options.captureLog) {
     objc::setLogSink([weak, passOn = options.logPassOn](const std::string& line) {
       if (auto self = weak.lock()) self->record("log", {{"line", line}});
@@ -123,7 +124,7 @@ void Device::Impl::detach() {
   app->setSystem(nullptr);
   centre->setSystem(nullptr);
   if (options.captureLog) objc::setLogSink({});
-  if (options.installClock) objc::setClock({});
+  objc::setClock({});
 }
 
 Device::Device(DeviceOptions options) : impl_(std::make_shared<Impl>(std::move(options))) { impl_->attach(); }
@@ -185,8 +186,12 @@ void Device::advance(double seconds) {
   for (;;) {
     double next = d.nextEventTime();
     if (!(next <= target)) break;
-    if (next > d.now()) d.setClock(next);
+    uint64_t before = d.activity.load();
+    bool moved = next > d.now();
+    if (moved) d.setClock(next);
     d.settle();
+    // An event that is due but cannot fire must not stop the clock.
+    if (!moved && d.activity.load() == before) break;
   }
   d.setClock(target);
   d.settle();

@@ -110,8 +110,8 @@ void Device::Impl::launchApp(const LaunchOptions& lo, const std::function<void()
   }
   Ref<NSDictionary> launchOptions = options->count() ? cast<NSDictionary>(options->copy()) : nullptr;
 
-  setAppState(lo.background ? AppState::Background : AppState::Inactive);
   delegate = factory();
+  setAppState(lo.background ? AppState::Background : AppState::Inactive);
   // A plain message, so that whoever replaced the setter sees it.
   recordCall("UIApplication", sel<"setDelegate:">());
   send<void>(app, sel<"setDelegate:">(), delegate.get());

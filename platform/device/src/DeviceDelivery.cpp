@@ -199,7 +199,7 @@ void Device::Impl::pushLegacy(NSDictionary* payload, NSString* identifier, bool 
 void Device::Impl::pushCurrent(NSDictionary* payload, NSString* identifier, bool visible, bool contentAvailable) {
   auto request = UNNotificationRequest::requestWithIdentifier(identifier, Device::contentFromPayload(payload),
                                                               UNPushNotificationTrigger::trigger());
-  auto notification = UNNotification::notificationWithRequest(request, NSDate::date());
+  auto notification = UNNotification::notificationWithRequest(request, NSDate::dateWithTimeIntervalSince1970(now()));
   switch (state.load()) {
     case AppState::Active: {
       if (!centre->delegate()) {
@@ -307,7 +307,9 @@ void Device::Impl::fireRequest(const UNUserNotificationCenter::PendingRequest& p
   UNNotificationTrigger* trigger = request->trigger();
   Ref<UNNotificationRequest> fired;
   if (trigger && trigger->repeats()) {
+    // Occurrences that were missed (the request was overdue) fire once.
     double next = trigger->fireTimeAfter(pending.fireTime);
+    if (next <= now()) next = trigger->fireTimeAfter(now());
     if (!(next > pending.fireTime)) next = kUNNeverFires;
     if (!centre->setPendingFireTime(request->identifier(), next)) return;
     fired = request;
@@ -315,7 +317,7 @@ void Device::Impl::fireRequest(const UNUserNotificationCenter::PendingRequest& p
     fired = centre->takePendingRequest(request->identifier());
     if (!fired) return;
   }
-  presentLocal(UNNotification::notificationWithRequest(fired, NSDate::date()));
+  presentLocal(UNNotification::notificationWithRequest(fired, NSDate::dateWithTimeIntervalSince1970(now())));
 }
 
 void Device::Impl::fireLegacy(const Ref<UILocalNotification>& entry, bool byRegion) {
@@ -330,9 +332,17 @@ void Device::Impl::fireLegacy(const Ref<UILocalNotification>& entry, bool byRegi
       stays = !entry->regionTriggersOnce();
     } else {
       NSTimeZone* zone = entry->timeZone();
-      double next = entry->repeatInterval()
-                        ? addCalendarUnit(it->nextFire, entry->repeatInterval(), zone ? zone->secondsFromGMT() : 0)
-                        : 0;
+      int64_t offset = zone ? zone->secondsFromGMT() : 0;
+      double next = it->nextFire;
+      // Occurrences that were missed fire once: the next one is after now.
+      do {
+        double after = entry->repeatInterval() ? addCalendarUnit(next, entry->repeatInterval(), offset) : 0;
+        if (!(after > next)) {
+          next = 0;
+          break;
+        }
+        next = after;
+      } while (next <= now());
       stays = next > it->nextFire;
       if (stays) it->nextFire = next;
     }

@@ -120,13 +120,13 @@ struct Device::Impl final : UIApplicationSystem,
   DelegateFactory factory;
   Id delegate;  // the running application's delegate, kept alive as the system does
   int stepDepth = 0;
-  ForegroundOrder foregroundOrder = ForegroundOrder::PresentFirst;
 
   std::atomic<AppState> state{AppState::NotRunning};
   // Anything the application or the frameworks did; settling waits until
   // it stops changing.
   std::atomic<uint64_t> activity{0};
   std::atomic<bool> allowAuthorization{true};
+  std::atomic<ForegroundOrder> foregroundOrder{ForegroundOrder::PresentFirst};
 
   // Guards what follows.
   mutable std::mutex lock;

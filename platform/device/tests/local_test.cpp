@@ -1,6 +1,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cmath>
 #include <filesystem>
 #include <fstream>
 
@@ -202,6 +203,44 @@ TEST_F(LocalTest, PresentingALegacyNotificationNowReachesTheRunningApplicationOn
   device->settle();
   EXPECT_EQ(takeCalls(), Calls{});
   EXPECT_EQ(app->notices().size(), 1u);
+}
+
+}  // namespace
+}  // namespace device_test
+
+namespace device_test {
+namespace {
+
+TEST_F(DeviceTest, RepeatingLegacyNotificationsFollowTheCalendar) {
+  useVersion("9.3");
+  launch(kFullHost);
+  device->setState(AppState::Background);
+  double start = device->now();  // 2026-01-01 00:00 UTC
+  auto schedule = [&](double at, uint64_t unit) {
+    auto n = make<UILocalNotification>();
+    n->setFireDate(NSDate::dateWithTimeIntervalSince1970(at));
+    n->setRepeatInterval(unit);
+    app->scheduleLocalNotification(n);
+  };
+  constexpr uint64_t kMonth = 8, kDay = 16;
+  schedule(start + 30 * 86400 + 9 * 3600, kMonth);  // January 31, 09:00
+  schedule(start - 86400 * 5 - 60, kDay);           // already past: fires once now, then daily
+  device->advance(60 * 86400);
+  std::vector<double> monthly;
+  int daily = 0;
+  for (const auto& r : device->records("local")) {
+    if (r.get("change") != "delivered") continue;
+    double t = r.time - start;
+    if (t == 0 || std::fmod(t + 60, 86400) == 0) {
+      ++daily;
+    } else {
+      monthly.push_back(t);
+    }
+  }
+  EXPECT_EQ(monthly, (std::vector<double>{30 * 86400 + 9 * 3600, 58 * 86400 + 9 * 3600}))
+      << "January 31, then the last day of February";
+  EXPECT_EQ(daily, 1 + 60) << "the missed days fire once";
+  EXPECT_EQ(app->scheduledEntries().size(), 2u) << "repeating notifications stay scheduled";
 }
 
 }  // namespace

@@ -96,6 +96,11 @@ TEST_P(CurrentSystemPush, TheCentreDelegatePresentsAndTheFetchCallbackWorks) {
   EXPECT_EQ(takeCalls(), Calls{"fetch@background"});
   EXPECT_EQ(device->deliveredIdentifiers().size(), 2u);
   EXPECT_TRUE(app->notices().empty()) << "from 10.0 the centre keeps delivered notifications";
+
+  device->setState(AppState::Inactive);
+  device->push(json(kVisible));
+  EXPECT_EQ(takeCalls(), Calls{}) << "an inactive application is not asked how to present";
+  EXPECT_EQ(device->deliveredIdentifiers().size(), 3u);
 }
 
 INSTANTIATE_TEST_SUITE_P(Versions, CurrentSystemPush, ::testing::Values("10.0", "12.0", "13.0"));

@@ -11,6 +11,10 @@
 //   device.advance(60);
 //   device.openLatest();
 //
+// There is one device at a time: it attaches itself to the shared
+// application object and the current notification centre, and detaches when
+// it goes.
+//
 // Every step runs on the main thread and returns once it has settled: the
 // main queue has run until idle and the notification centre's background
 // completions that the step caused have run. Steps cannot be called from
@@ -90,11 +94,9 @@ enum class ForegroundOrder { PresentFirst, FetchFirst };
 
 struct DeviceOptions {
   // The virtual clock's start, in seconds since 1970 (2026-01-01 00:00 UTC).
+  // The device installs its clock with objc::setClock, so that NSDate and
+  // the notification centre read it; real time comes back when it goes.
   double startTime = 1767225600;
-  // Whether the device installs its clock with objc::setClock, so that
-  // NSDate and everything else read it. Restored to real time when the
-  // device goes.
-  bool installClock = true;
   // Whether the device takes over the system log (objc::setLogSink) to
   // record its lines; the default sink is restored when the device goes.
   bool captureLog = true;
@@ -154,12 +156,14 @@ class Device {
   // ("applicationWillTerminate:", UIApplicationWillTerminateNotification).
   // The device lets go of the delegate.
   void terminate();
-  // The delegate of the running application, nil when not running.
+  // The delegate of the running application, nil when not running. Main
+  // thread.
   Id applicationDelegate() const;
 
   // ---- registration and permission ----
   // The token "registerForRemoteNotifications" is answered with; by default
-  // 32 fixed bytes (0x00, 0x01, ..., 0x1f).
+  // 32 fixed bytes (0x00, 0x01, ..., 0x1f). Without a token registration
+  // fails (NSCocoaErrorDomain 3000, as without the entitlement).
   void setDeviceToken(NSData* token);
   Ref<NSData> deviceToken() const;
   // Answers registration with this error instead of a token; nil restores
