@@ -160,10 +160,7 @@ Ref<NSString> Device::push(NSDictionary* payload, NSString* identifier) {
 }
 
 namespace {
-int64_t badgeOf(NSDictionary* aps) {
-  auto* n = aps ? asNumber(aps->objectForKey("badge")) : nullptr;
-  return n ? n->integerValue() : -1;
-}
+NSNumber* badgeOf(NSDictionary* aps) { return aps ? asNumber(aps->objectForKey("badge")) : nullptr; }
 }  // namespace
 
 // Below "10.0": the application delegate hears of every push while active;
@@ -250,8 +247,8 @@ void Device::Impl::expectNotice(NSObject* notice, NSString* identifier) {
 }
 
 // Badge first: writing 0 clears the notices, and must not clear this one.
-void Device::Impl::showLegacyNotice(NSObject* notice, NSString* identifier, int64_t badge) {
-  if (badge >= 0) app->setApplicationIconBadgeNumber(badge);
+void Device::Impl::showLegacyNotice(NSObject* notice, NSString* identifier, NSNumber* badge) {
+  if (badge) app->setApplicationIconBadgeNumber(badge->integerValue());
   expectNotice(notice, identifier);
   app->addNotice(notice);
 }

@@ -83,7 +83,7 @@ struct Device::Impl final : UIApplicationSystem,
   // Delivery.
   void pushLegacy(NSDictionary* payload, NSString* identifier, bool visible, bool contentAvailable);
   void pushCurrent(NSDictionary* payload, NSString* identifier, bool visible, bool contentAvailable);
-  void showLegacyNotice(NSObject* notice, NSString* identifier, int64_t badge);
+  void showLegacyNotice(NSObject* notice, NSString* identifier, NSNumber* badge);
   void showDelivered(UNNotification* notification);
   void presentLocal(UNNotification* notification);
   void deliverLegacyLocal(const Ref<UILocalNotification>& notification, const Ref<NSString>& identifier);

@@ -220,9 +220,8 @@ class Device {
   // not call back into the device or log.
   void setRecordObserver(std::function<void(const DeviceRecord&)> observer);
 
-  struct Impl;
-
  private:
+  struct Impl;
   std::shared_ptr<Impl> impl_;
 };
 
