@@ -61,16 +61,18 @@ size_t nesting(const NSObject* value) {
   return inner + 1;
 }
 
-// `value` as JSON, or nothing when it is nested too deeply for the writer,
-// which must then raise and only then. `context` describes the input.
+// `value` as JSON, or nothing when it is nested deeper than the reader
+// accepts (it must still be writable). `context` describes the input.
 std::optional<std::string> written(const NSObject* value, const auto& context) {
-  if (nesting(value) <= kJSONMaxDepth) return JSONSerialize(value);
+  std::string text;
   try {
-    JSONSerialize(value);
-  } catch (const Exception&) {
-    return std::nullopt;
+    text = JSONSerialize(value);
+  } catch (const Exception& e) {
+    orvel_fuzz::fail("raises", __FILE__, __LINE__, std::string("could not write a value read from JSON: ") + e.what() +
+                                                       ", " + context());
   }
-  orvel_fuzz::fail("raises", __FILE__, __LINE__, "wrote a value nested deeper than the limit: " + context());
+  if (nesting(value) > kJSONMaxDepth) return std::nullopt;
+  return text;
 }
 
 // Writes `value` and reads it back: the same value, unless it is too deep

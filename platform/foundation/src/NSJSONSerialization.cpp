@@ -17,6 +17,7 @@ namespace {
 using json = nlohmann::ordered_json;
 
 const std::string kTooDeep = "nesting deeper than " + std::to_string(kJSONMaxDepth) + " levels";
+const std::string kTooDeepToWrite = "nesting deeper than " + std::to_string(kJSONMaxWriteDepth) + " levels";
 
 // Builds Foundation values from the parser's events, without recursion, so
 // that the depth limit is the only bound on nesting.
@@ -180,7 +181,7 @@ json toJSON(const NSObject* value, size_t depth) {
   bool isArray = dynamic_cast<const NSArray*>(value) != nullptr;
   bool isDictionary = dynamic_cast<const NSDictionary*>(value) != nullptr;
   if (!isArray && !isDictionary) refuse("JSON cannot hold an object of class " + className(value));
-  if (depth >= kJSONMaxDepth) refuse(kTooDeep);
+  if (depth >= kJSONMaxWriteDepth) refuse(kTooDeepToWrite);
   if (isArray) {
     json out = json::array();
     for (const Id& item : *static_cast<const NSArray*>(value)) out.push_back(toJSON(item.get(), depth + 1));

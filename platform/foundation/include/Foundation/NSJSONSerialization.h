@@ -19,8 +19,12 @@ struct JSONError {
   std::string describe() const;  // "LINE:COLUMN: message"
 };
 
-// Nesting deeper than this is refused, both ways.
+// Reading refuses nesting deeper than this.
 inline constexpr size_t kJSONMaxDepth = 512;
+// Writing allows some headroom, so that a value read from JSON can be
+// wrapped in a few more containers (an event record around a payload) and
+// still be written.
+inline constexpr size_t kJSONMaxWriteDepth = kJSONMaxDepth + 64;
 
 // Reads one JSON value (a scalar at the top level is fine):
 //   object -> NSDictionary, keys in the order of the text; for a duplicate
@@ -36,7 +40,7 @@ Id JSONParse(std::string_view text, JSONError* error = nullptr);
 // as null, dictionaries in their iteration order. `pretty` indents by two
 // spaces. Raises objc::Exception naming the class for anything JSON cannot
 // hold (a non-string key, a date, NaN, a string that is not UTF-8, nesting
-// deeper than kJSONMaxDepth).
+// deeper than kJSONMaxWriteDepth).
 std::string JSONSerialize(const NSObject* value, bool pretty = false);
 
 }  // namespace objc
