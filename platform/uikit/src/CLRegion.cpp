@@ -37,8 +37,12 @@ bool CLRegion::isEqual(const NSObject* other) const {
 size_t CLRegion::hash() const { return identifier_ ? identifier_->hash() : 0; }
 
 std::string CLRegion::description() const {
-  return "<" + std::string(class_getName(isa())) + " identifier: " + (identifier_ ? identifier_->utf8() : "(null)") +
-         ">";
+  std::string out = "<";
+  out += class_getName(isa());
+  out += " identifier: ";
+  out += identifier_ ? identifier_->utf8() : "(null)";
+  out += ">";
+  return out;
 }
 
 Ref<NSObject> CLRegion::copy() const {
