@@ -193,10 +193,10 @@ TEST_F(DeviceTest, ThePayloadsApsEntriesBecomeTheContentAndTheWholePayloadItsUse
   EXPECT_EQ(plain->badge(), nullptr);
 
   launch(kFullHost);
-  device->push(payload, str("apns-id-1"));
+  device->push(payload, str("push-id-1"));
   ASSERT_TRUE(host->presented);
   UNNotificationRequest* request = host->presented->request();
-  EXPECT_EQ(request->identifier()->utf8(), "apns-id-1");
+  EXPECT_EQ(request->identifier()->utf8(), "push-id-1");
   EXPECT_NE(cast<UNPushNotificationTrigger>(request->trigger()), nullptr);
   EXPECT_EQ(request->content()->categoryIdentifier()->utf8(), "cat");
   auto fresh = device->push(json(kVisible));
