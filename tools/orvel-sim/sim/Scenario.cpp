@@ -646,7 +646,10 @@ std::optional<double> parseISO8601(std::string_view s) {
   int64_t year, month, day, hour = 0, minute = 0, second = 0;
   double fraction = 0;
   if (!digits(4, year) || !literal('-') || !digits(2, month) || !literal('-') || !digits(2, day)) return std::nullopt;
-  if (month < 1 || month > 12 || day < 1 || day > 31) return std::nullopt;
+  static const int kDaysIn[] = {31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  if (month < 1 || month > 12 || day < 1 || day > kDaysIn[month - 1]) return std::nullopt;
+  bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+  if (month == 2 && day == 29 && !leap) return std::nullopt;
   int64_t offset = 0;
   if (i < s.size()) {
     if (!literal('T') && !literal(' ')) return std::nullopt;

@@ -205,7 +205,7 @@ TEST(ScenarioReading, ISO8601RoundTripsAndRefusesNonsense) {
   EXPECT_EQ(parseISO8601("2025-12-31T19:00:00-0500"), 1767225600.0);
   EXPECT_DOUBLE_EQ(*parseISO8601("2026-01-01T00:00:00.25Z"), 1767225600.25);
   EXPECT_EQ(parseISO8601("1970-01-01T00:00:00Z"), 0.0);
-  for (const char* bad : {"", "2026", "2026-13-01", "2026-01-01T25:00", "2026-01-01T00:00Zjunk", "01/01/2026"}) {
+  for (const char* bad : {"", "2026", "2026-13-01", "2026-01-01T25:00", "2026-01-01T00:00Zjunk", "01/01/2026", "2026-02-29", "2026-04-31"}) {
     EXPECT_FALSE(parseISO8601(bad)) << bad;
   }
   EXPECT_EQ(formatISO8601(1767225600), "2026-01-01T00:00:00Z");
