@@ -55,9 +55,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FUZZ_REQUIRE(!error.message.empty(), "a message says what is wrong: " + quoted(text));
     // A payload file the scenario names has positions of its own.
     if (error.file == file) {
-      FUZZ_REQUIRE(positionInside(text, error.at),
-                   "position " + std::to_string(error.at.line) + ":" + std::to_string(error.at.column) +
-                       " lies inside the text " + quoted(text));
+      FUZZ_REQUIRE(positionInside(text, error.at), "position " + std::to_string(error.at.line) + ":" +
+                                                       std::to_string(error.at.column) + " lies inside the text " +
+                                                       quoted(text));
     }
   }
   return 0;

@@ -21,8 +21,9 @@ objc::Class OrvelCenter::class_() {
                        [](objc::Class, objc::SEL, OrvelNotificationConfiguration* configuration) {
                          C::registerForRemoteNotification(configuration);
                        })
-          .classMethod("requestNotificationAuthorizationStatus:",
-                       [](objc::Class, objc::SEL, NSObject* handler) { C::requestNotificationAuthorizationStatus(handler); })
+          .classMethod(
+              "requestNotificationAuthorizationStatus:",
+              [](objc::Class, objc::SEL, NSObject* handler) { C::requestNotificationAuthorizationStatus(handler); })
           .classMethod("addLocalNotification:handler:",
                        [](objc::Class, objc::SEL, OrvelNotificationRequest* request, NSObject* handler) {
                          C::addLocalNotification(request, handler);

@@ -50,3 +50,12 @@ run(${CMAKE_COMMAND} --build ${host_build})
 run(${host_build}/orvel-host)
 # The installed simulator finds the installed libraries.
 run(${prefix}/bin/orvel-sim --help)
+# README.md shows host.cpp; keep the two the same.
+file(READ ${SOURCE_DIR}/host.cpp host)
+file(READ ${SOURCE_DIR}/../../README.md readme)
+string(FIND "${host}" "#include <iostream>" start)
+string(SUBSTRING "${host}" ${start} -1 shown)
+string(FIND "${readme}" "${shown}" found)
+if(found EQUAL -1)
+  message(FATAL_ERROR "README.md no longer shows tests/install/host.cpp from its first include on")
+endif()

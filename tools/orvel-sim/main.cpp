@@ -57,7 +57,7 @@ std::vector<std::string> splitVersions(const std::string& list) {
 }
 
 int badUsage(const std::string& message) {
-  std::cerr << "orvel-sim: " << message << "\nRun with --help for more information.\n";
+  std::cerr << "orvel-sim: " << message << " (see orvel-sim --help)\n";
   return kBadInput;
 }
 
@@ -118,21 +118,24 @@ int main(int argc, char** argv) {
   const std::string loadedVersion = objc::UIDevice::currentDevice()->systemVersion()->utf8();
 
   Options o;
-  CLI::App app{"orvel-sim: runs a sample host application with the Orvel SDK on a simulated device and shows what "
-               "the library does. Without a command it runs the tour.",
-               "orvel-sim"};
+  CLI::App app{
+      "orvel-sim: runs a sample host application with the Orvel SDK on a simulated device and shows what "
+      "the library does. Without a command it runs the tour.",
+      "orvel-sim"};
   addCommonOptions(app, o);
   app.require_subcommand(0, 1);
 
   CLI::App* tour = app.add_subcommand(
-      "tour", "Run the built-in tour: launch, permission, device token, pushes in the background and foreground, a "
-              "silent push, local notifications (one with a downloaded attachment), badge changes and removal, with "
-              "expectations that check themselves");
+      "tour",
+      "Run the built-in tour: launch, permission, device token, pushes in the background and foreground, a "
+      "silent push, local notifications (one with a downloaded attachment), badge changes and removal, with "
+      "expectations that check themselves");
   addCommonOptions(*tour, o);
 
   CLI::App* push = app.add_subcommand(
-      "push", "Deliver one payload file to the sample host after launching it the usual way (it registers with "
-              "types 7, the device answers allow)");
+      "push",
+      "Deliver one payload file to the sample host after launching it the usual way (it registers with "
+      "types 7, the device answers allow)");
   addCommonOptions(*push, o);
   push->add_option("FILE", o.file,
                    "A JSON payload: an \"aps\" dictionary, custom keys, an optional \"Simulator Target Bundle\"; - "
@@ -204,7 +207,7 @@ int main(int argc, char** argv) {
     if (!isVersion(v)) return badUsage("--os: \"" + v + "\" is not a system version such as 9.3 or 13.0");
   }
 
-  const std::string title = push->parsed() ? "push " + displayName(o.file)
+  const std::string title = push->parsed()  ? "push " + displayName(o.file)
                             : run->parsed() ? "run " + displayName(o.file)
                                             : std::string("tour");
   Output out(o.json);
@@ -251,7 +254,8 @@ int main(int argc, char** argv) {
       std::cerr << "orvel-sim: " << e.what() << "\n";
       return 1;
     }
-    if (!child.problem.empty()) std::cerr << "orvel-sim: the run on system " << version << " failed: " << child.problem << "\n";
+    if (!child.problem.empty())
+      std::cerr << "orvel-sim: the run on system " << version << " failed: " << child.problem << "\n";
     out.summary(title + " on system " + version);
     status = std::max(status, child.exitStatus);
     runs.push_back(std::move(records));

@@ -111,7 +111,8 @@ Json deviceValue(const std::string& text) {
 }
 
 std::string compact(const Json& value, size_t limit = 96) {
-  std::string s = value.is_string() ? value.get<std::string>() : value.dump(-1, ' ', false, Json::error_handler_t::replace);
+  std::string s =
+      value.is_string() ? value.get<std::string>() : value.dump(-1, ' ', false, Json::error_handler_t::replace);
   if (s.size() > limit) {
     size_t cut = limit;
     while (cut > 0 && (static_cast<unsigned char>(s[cut]) & 0xC0) == 0x80) --cut;  // whole characters only
@@ -325,7 +326,9 @@ std::string describeRecord(const Record& r) {
   if (k == "step") {
     std::string out = str(f, "step");
     auto v = f.find("value");
-    if (v != f.end() && !v->is_null() && !(v->is_object() && v->empty()) && !(v->is_boolean() && v->get<bool>())) {
+    // What an expect step checks shows in its own records.
+    if (out != "expect" && v != f.end() && !v->is_null() && !(v->is_object() && v->empty()) &&
+        !(v->is_boolean() && v->get<bool>())) {
       out += " " + compact(*v, 88);
     }
     if (f.contains("id")) out += "  → id " + str(f, "id");
@@ -334,8 +337,8 @@ std::string describeRecord(const Record& r) {
   if (k == "note") return str(f, "text");
   if (k == "os") {
     std::string receiver = str(f, "receiver");
-    std::string out = receiver == "NSNotificationCenter" ? "broadcast " + str(f, "call")
-                                                         : receiver + " ← " + str(f, "call");
+    std::string out =
+        receiver == "NSNotificationCenter" ? "broadcast " + str(f, "call") : receiver + " ← " + str(f, "call");
     out += "  [" + str(f, "state") + "]";
     if (f.contains("id")) out += " id " + str(f, "id");
     return out;
@@ -351,7 +354,9 @@ std::string describeRecord(const Record& r) {
       }
     }
     if (!shown.empty()) out += "  " + compact(shown.size() == 1 ? shown[0] : shown, 72);
-    if (f.contains("completion")) out += "  (completes with " + compact(f["completion"]) + ")";
+    if (auto c = f.find("completion"); c != f.end()) {
+      out += c->is_boolean() ? "  (calls its completion handler)" : "  (completes with " + compact(*c) + ")";
+    }
     return out;
   }
   if (k == "event") {
@@ -360,6 +365,8 @@ std::string describeRecord(const Record& r) {
     std::string out = name + "  ";
     if (name == "OrvelDidReceiveMessageNotification") {
       out += describeMessage(object);
+    } else if (auto u = f.find("userInfo"); u != f.end() && u->is_object() && u->contains("deviceToken")) {
+      out += "deviceToken " + str(*u, "deviceToken");
     } else if (f.contains("userInfo")) {
       out += compact(f["userInfo"], 80);
     } else {
@@ -378,7 +385,21 @@ std::string describeRecord(const Record& r) {
     if (f.contains("reason")) out += " (" + str(f, "reason") + ")";
     return out;
   }
-  if (k == "log") return "\"" + compact(f.value("text", Json("")), 100) + "\"";
+  if (k == "log") {
+    // One line: a logged payload spans several.
+    std::string text, line = f.value("text", std::string());
+    bool space = false;
+    for (char c : line) {
+      if (c == '\n' || c == ' ' || c == '\t') {
+        space = true;
+        continue;
+      }
+      if (space && !text.empty()) text += ' ';
+      space = false;
+      text += c;
+    }
+    return "\"" + compact(text, 100) + "\"";
+  }
   if (k == "expect") {
     bool ok = f.value("ok", false);
     std::string out = std::string(ok ? "ok    " : "FAILED ") + str(f, "what");
@@ -428,8 +449,7 @@ RunSummary summarise(const std::vector<Record>& records) {
       std::string name = str(r.fields, "name");
       ++s.events[name];
       if (name == "OrvelDidReceiveMessageNotification") {
-        const Json object = r.fields.value("object", Json());
-        int64_t type = object.is_object() ? object.value("notificationMessageType", int64_t{0}) : 0;
+        int64_t type = r.fields.value("type", int64_t{0});
         if (!s.messageTypes.empty()) s.messageTypes += " ";
         s.messageTypes += std::to_string(type);
       }

@@ -7,7 +7,8 @@
 //   "host"        a callback of the sample host ran: "call", "args"
 //                 (and "completion": what the host completed its handler with)
 //   "event"       a host observer received a library event: "name",
-//                 "object", "userInfo" when present
+//                 "object", "userInfo" when present (and "type", the
+//                 message type, for a message)
 //   "completion"  a completion handler was called: "call", "value"
 //   "badge"       the badge number was written: "value"
 //   "local"       the device's lists changed: "action", "id" (and "list",

@@ -18,7 +18,7 @@ struct RunOptions {
 };
 
 struct RunResult {
-  bool completed = true;        // every step could be carried out
+  bool completed = true;  // every step could be carried out
   int expectationsFailed = 0;
   int expectationsChecked = 0;
   // 0 when the run completed and every expectation held, else 1.

@@ -48,7 +48,7 @@ struct SampleCenterDelegate : NSObject {
     auto* handler = cast<Block<void()>>(completionHandler);
     bool completes = host->config.callsCompletionHandlers && handler;
     host->callback("userNotificationCenter:didReceiveNotificationResponse:withCompletionHandler:",
-                   args({center, response, completionHandler}), completes ? Json("called") : Json());
+                   args({center, response, completionHandler}), completes ? Json(true) : Json());
     if (completes) (*handler)();
   }
 
@@ -148,12 +148,10 @@ DelegateClasses classesFor(const HostConfig& config) {
   ClassBuilder<A> app("SampleAppDelegate" + suffix);
   app.conforms("UIApplicationDelegate");
   const std::vector<std::pair<const char*, Add<A>>> appMethods = {
-      {"application:willFinishLaunchingWithOptions:", [](ClassBuilder<A>& b) {
-         b.method<&A::willFinishLaunching>("application:willFinishLaunchingWithOptions:");
-       }},
-      {"application:didFinishLaunchingWithOptions:", [](ClassBuilder<A>& b) {
-         b.method<&A::didFinishLaunching>("application:didFinishLaunchingWithOptions:");
-       }},
+      {"application:willFinishLaunchingWithOptions:",
+       [](ClassBuilder<A>& b) { b.method<&A::willFinishLaunching>("application:willFinishLaunchingWithOptions:"); }},
+      {"application:didFinishLaunchingWithOptions:",
+       [](ClassBuilder<A>& b) { b.method<&A::didFinishLaunching>("application:didFinishLaunchingWithOptions:"); }},
       {"applicationDidBecomeActive:",
        [](ClassBuilder<A>& b) { b.method<&A::didBecomeActive>("applicationDidBecomeActive:"); }},
       {"applicationWillResignActive:",
@@ -162,19 +160,24 @@ DelegateClasses classesFor(const HostConfig& config) {
        [](ClassBuilder<A>& b) { b.method<&A::didEnterBackground>("applicationDidEnterBackground:"); }},
       {"applicationWillEnterForeground:",
        [](ClassBuilder<A>& b) { b.method<&A::willEnterForeground>("applicationWillEnterForeground:"); }},
-      {"applicationWillTerminate:", [](ClassBuilder<A>& b) { b.method<&A::willTerminate>("applicationWillTerminate:"); }},
-      {"application:didRegisterUserNotificationSettings:", [](ClassBuilder<A>& b) {
+      {"applicationWillTerminate:",
+       [](ClassBuilder<A>& b) { b.method<&A::willTerminate>("applicationWillTerminate:"); }},
+      {"application:didRegisterUserNotificationSettings:",
+       [](ClassBuilder<A>& b) {
          b.method<&A::didRegisterSettings>("application:didRegisterUserNotificationSettings:");
        }},
-      {"application:didRegisterForRemoteNotificationsWithDeviceToken:", [](ClassBuilder<A>& b) {
+      {"application:didRegisterForRemoteNotificationsWithDeviceToken:",
+       [](ClassBuilder<A>& b) {
          b.method<&A::didRegisterToken>("application:didRegisterForRemoteNotificationsWithDeviceToken:");
        }},
-      {"application:didFailToRegisterForRemoteNotificationsWithError:", [](ClassBuilder<A>& b) {
+      {"application:didFailToRegisterForRemoteNotificationsWithError:",
+       [](ClassBuilder<A>& b) {
          b.method<&A::didFailToRegister>("application:didFailToRegisterForRemoteNotificationsWithError:");
        }},
       {"application:didReceiveRemoteNotification:",
        [](ClassBuilder<A>& b) { b.method<&A::didReceiveRemote>("application:didReceiveRemoteNotification:"); }},
-      {"application:didReceiveRemoteNotification:fetchCompletionHandler:", [](ClassBuilder<A>& b) {
+      {"application:didReceiveRemoteNotification:fetchCompletionHandler:",
+       [](ClassBuilder<A>& b) {
          b.method<&A::didReceiveRemoteFetch>("application:didReceiveRemoteNotification:fetchCompletionHandler:");
        }},
       {"application:didReceiveLocalNotification:",
@@ -187,16 +190,17 @@ DelegateClasses classesFor(const HostConfig& config) {
   ClassBuilder<C> center("SampleCenterDelegate" + suffix);
   center.conforms("UNUserNotificationCenterDelegate");
   const std::vector<std::pair<const char*, Add<C>>> centerMethods = {
-      {"userNotificationCenter:willPresentNotification:withCompletionHandler:", [](ClassBuilder<C>& b) {
+      {"userNotificationCenter:willPresentNotification:withCompletionHandler:",
+       [](ClassBuilder<C>& b) {
          b.method<&C::willPresent>("userNotificationCenter:willPresentNotification:withCompletionHandler:");
        }},
-      {"userNotificationCenter:didReceiveNotificationResponse:withCompletionHandler:", [](ClassBuilder<C>& b) {
+      {"userNotificationCenter:didReceiveNotificationResponse:withCompletionHandler:",
+       [](ClassBuilder<C>& b) {
          b.method<&C::didReceiveResponse>(
              "userNotificationCenter:didReceiveNotificationResponse:withCompletionHandler:");
        }},
-      {"userNotificationCenter:openSettingsForNotification:", [](ClassBuilder<C>& b) {
-         b.method<&C::openSettings>("userNotificationCenter:openSettingsForNotification:");
-       }},
+      {"userNotificationCenter:openSettingsForNotification:",
+       [](ClassBuilder<C>& b) { b.method<&C::openSettings>("userNotificationCenter:openSettingsForNotification:"); }},
   };
   for (const auto& [selector, add] : centerMethods)
     if (config.implements(selector)) add(center);
@@ -215,6 +219,10 @@ SampleHost::SampleHost(HostConfig config, Recorder& recorder)
                          OrvelDidReceiveMessageNotification}) {
     observers_.push_back(center->addObserverForName(name, nullptr, nullptr, [state = state_](NSNotification* n) {
       Json fields{{"name", n->name()->utf8()}, {"object", valueToJson(n->object())}};
+      // The dictionary form leaves type 0 out; the record always says it.
+      if (auto* message = cast<OrvelNotificationMessage>(n->object())) {
+        fields["type"] = static_cast<uint64_t>(message->notificationMessageType());
+      }
       if (n->userInfo()) fields["userInfo"] = valueToJson(n->userInfo());
       state->recorder->add("event", std::move(fields));
     }));
@@ -256,8 +264,9 @@ void SampleHost::requestAuthorizationStatus() {
 
 void SampleHost::addLocalNotification(OrvelNotificationRequest* request, std::shared_ptr<std::atomic<bool>> done) {
   auto handler = makeBlock<void(NSObject*, NSError*)>([state = state_, done](NSObject* result, NSError* error) {
-    state->recorder->add("completion", Json{{"call", "addLocalNotification:handler:"},
-                                            {"value", Json{{"result", valueToJson(result)}, {"error", valueToJson(error)}}}});
+    state->recorder->add("completion",
+                         Json{{"call", "addLocalNotification:handler:"},
+                              {"value", Json{{"result", valueToJson(result)}, {"error", valueToJson(error)}}}});
     done->store(true);
     wakeMainLoop();
   });

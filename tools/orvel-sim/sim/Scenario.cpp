@@ -41,7 +41,8 @@ size_t editDistance(std::string_view a, std::string_view b) {
     row[0] = i;
     for (size_t j = 1; j <= b.size(); ++j) {
       size_t above = row[j];
-      bool same = std::tolower(static_cast<unsigned char>(a[i - 1])) == std::tolower(static_cast<unsigned char>(b[j - 1]));
+      bool same =
+          std::tolower(static_cast<unsigned char>(a[i - 1])) == std::tolower(static_cast<unsigned char>(b[j - 1]));
       row[j] = std::min({row[j] + 1, row[j - 1] + 1, diagonal + (same ? 0 : 1)});
       diagonal = above;
     }
@@ -94,7 +95,8 @@ class Checker {
     for (size_t i = 0; i < object.members.size(); ++i) {
       const auto& m = object.members[i];
       if (std::find(known.begin(), known.end(), m.key) == known.end()) {
-        fail(m.at, "unknown key " + inQuotes(m.key) + " in " + std::string(what) + suggestion(m.key, known, "known keys"));
+        fail(m.at,
+             "unknown key " + inQuotes(m.key) + " in " + std::string(what) + suggestion(m.key, known, "known keys"));
       }
       for (size_t j = 0; j < i; ++j) {
         if (object.members[j].key == m.key) fail(m.at, "duplicate key " + inQuotes(m.key) + " in " + std::string(what));
@@ -419,7 +421,8 @@ class Checker {
   }
 
   Step step(const JsonNode& node) const {
-    if (!node.isObject()) fail(node.at, "a step is an object with one key, such as {\"advance\": 60}, not " + node.describe());
+    if (!node.isObject())
+      fail(node.at, "a step is an object with one key, such as {\"advance\": 60}, not " + node.describe());
     if (node.members.size() != 1) {
       fail(node.at, "a step is an object with exactly one key; this one has " + std::to_string(node.members.size()));
     }
@@ -427,7 +430,8 @@ class Checker {
     const JsonNode& v = member.value;
     const std::vector<std::string>& names = stepNames();
     auto it = std::find(names.begin(), names.end(), member.key);
-    if (it == names.end()) fail(member.at, "unknown step " + inQuotes(member.key) + suggestion(member.key, names, "steps"));
+    if (it == names.end())
+      fail(member.at, "unknown step " + inQuotes(member.key) + suggestion(member.key, names, "steps"));
     Step s;
     s.kind = static_cast<Step::Kind>(it - names.begin());
     s.name = member.key;
@@ -591,10 +595,26 @@ std::string readInput(const std::string& path) {
 
 const std::vector<std::string>& stepNames() {
   // In the order of Step::Kind.
-  static const std::vector<std::string> names = {
-      "launch",   "state",    "register", "answer",       "token",          "registrationError",   "push",
-      "open",     "openSettings", "schedule", "advance",  "setBadge",       "clearBadge",          "clearNoticeBar",
-      "remove",   "foregroundType", "authorizationStatus", "enterRegion", "note", "expect"};
+  static const std::vector<std::string> names = {"launch",
+                                                 "state",
+                                                 "register",
+                                                 "answer",
+                                                 "token",
+                                                 "registrationError",
+                                                 "push",
+                                                 "open",
+                                                 "openSettings",
+                                                 "schedule",
+                                                 "advance",
+                                                 "setBadge",
+                                                 "clearBadge",
+                                                 "clearNoticeBar",
+                                                 "remove",
+                                                 "foregroundType",
+                                                 "authorizationStatus",
+                                                 "enterRegion",
+                                                 "note",
+                                                 "expect"};
   return names;
 }
 

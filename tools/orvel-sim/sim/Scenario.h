@@ -101,11 +101,11 @@ struct ScheduleSpec {
 struct Expectation {
   enum class Kind { Badge, LastEvent, Events, Faults, Host, Delivered, Pending, LastCompletion, State, Log };
   Kind kind;
-  std::string key;   // as written
+  std::string key;  // as written
   int64_t number = 0;
-  Json partial;      // LastEvent, LastCompletion
+  Json partial;                    // LastEvent, LastCompletion
   std::vector<std::string> names;  // Host
-  std::string text;  // State, Log
+  std::string text;                // State, Log
 };
 
 struct Step {

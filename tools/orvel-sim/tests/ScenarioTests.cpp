@@ -110,12 +110,15 @@ TEST(ScenarioReading, BadInputIsNamedByFileLineAndColumn) {
       {"{\"steps\": {}}", "s.json:1:11: \"steps\" is a list of steps, not an object"},
       {"{\"steps\": [\n {\"pusj\": {}}]}", "s.json:2:3: unknown step \"pusj\" (did you mean \"push\"?)"},
       {"{\"steps\": [{\"wobble\": 1}]}", "s.json:1:13: unknown step \"wobble\" (steps: launch, state,"},
-      {"{\"steps\": [{\"advance\": 1, \"state\": \"active\"}]}", "s.json:1:12: a step is an object with exactly one key"},
+      {"{\"steps\": [{\"advance\": 1, \"state\": \"active\"}]}",
+       "s.json:1:12: a step is an object with exactly one key"},
       {"{\"steps\": [\"launch\"]}", "s.json:1:12: a step is an object with one key"},
-      {"{\"steps\": [{\"advance\": \"60\"}]}", "s.json:1:24: \"advance\" (seconds of device time) is a number, not a string"},
+      {"{\"steps\": [{\"advance\": \"60\"}]}",
+       "s.json:1:24: \"advance\" (seconds of device time) is a number, not a string"},
       {"{\"steps\": [{\"advance\": -1}]}", "s.json:1:24: the clock only moves forward"},
       {"{\"steps\": [{\"setBadge\": 1.5}]}", "s.json:1:25: \"setBadge\" is a whole number, not a number"},
-      {"{\"steps\": [{\"state\": \"asleep\"}]}", "s.json:1:22: \"state\" is one of active, inactive, background, not-running"},
+      {"{\"steps\": [{\"state\": \"asleep\"}]}",
+       "s.json:1:22: \"state\" is one of active, inactive, background, not-running"},
       {"{\"steps\": [{\"token\": \"0g\"}]}", "s.json:1:24: \"token\" holds \"g\", which is not a hexadecimal digit"},
       {"{\"steps\": [{\"token\": \"abc\"}]}", "s.json:1:22: \"token\" has an odd number of hexadecimal digits"},
       {"{\"steps\": [{\"push\": [1]}]}", "s.json:1:21: a payload is a JSON object, not an array"},
@@ -125,12 +128,14 @@ TEST(ScenarioReading, BadInputIsNamedByFileLineAndColumn) {
       {"{\"steps\": [{\"schedule\": {\"trigger\": {\"fireDate\": \"tomorrow\"}}}]}",
        "s.json:1:50: \"tomorrow\" is not an ISO-8601 time"},
       {"{\"steps\": [{\"expect\": {}}]}", "s.json:1:23: \"expect\" names at least one expectation"},
-      {"{\"steps\": [{\"expect\": {\"badge\": 1, \"badge\": 2}}]}", "s.json:1:36: duplicate key \"badge\" in \"expect\""},
+      {"{\"steps\": [{\"expect\": {\"badge\": 1, \"badge\": 2}}]}",
+       "s.json:1:36: duplicate key \"badge\" in \"expect\""},
       {"{\"steps\": [{\"expect\": {\"colour\": 1}}]}", "s.json:1:24: unknown key \"colour\" in \"expect\""},
       {"{\"os\": \"ten\", \"steps\": []}", "s.json:1:8: \"ten\" is not a system version"},
       {"{\"host\": {\"implements\": [\"application:didReceive:\"]}, \"steps\": []}",
        "s.json:1:26: the sample host has no callback \"application:didReceive:\""},
-      {"{\"steps\": [{\"remove\": {\"identifiers\": [1]}}]}", "s.json:1:40: an identifier is a string, not the number 1"},
+      {"{\"steps\": [{\"remove\": {\"identifiers\": [1]}}]}",
+       "s.json:1:40: an identifier is a string, not the number 1"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.text);
@@ -149,8 +154,7 @@ TEST(ScenarioReading, PayloadsOverThePushServiceLimitAreRefused) {
   EXPECT_EQ(problemWith("{\"steps\": [{\"push\": " + payload + "}]}"), "");
   std::string over = "{\"aps\": {\"alert\": \"" + body + "xxxxxxxxxxxxxxxxxxxxxxxxxxxxxx\"}}";
   std::string problem = problemWith("{\"steps\": [{\"push\": " + over + "}]}");
-  EXPECT_EQ(problem,
-            "s.json:1:21: the payload is 4120 bytes of JSON; the push service refuses more than 4096");
+  EXPECT_EQ(problem, "s.json:1:21: the payload is 4120 bytes of JSON; the push service refuses more than 4096");
   // The directive key does not count: it is not delivered.
   std::string withTarget = "{\"Simulator Target Bundle\": \"" + std::string(100, 'b') + "\", " + payload.substr(1);
   EXPECT_EQ(problemWith("{\"steps\": [{\"push\": " + withTarget + "}]}"), "");
@@ -205,7 +209,8 @@ TEST(ScenarioReading, ISO8601RoundTripsAndRefusesNonsense) {
   EXPECT_EQ(parseISO8601("2025-12-31T19:00:00-0500"), 1767225600.0);
   EXPECT_DOUBLE_EQ(*parseISO8601("2026-01-01T00:00:00.25Z"), 1767225600.25);
   EXPECT_EQ(parseISO8601("1970-01-01T00:00:00Z"), 0.0);
-  for (const char* bad : {"", "2026", "2026-13-01", "2026-01-01T25:00", "2026-01-01T00:00Zjunk", "01/01/2026", "2026-02-29", "2026-04-31"}) {
+  for (const char* bad : {"", "2026", "2026-13-01", "2026-01-01T25:00", "2026-01-01T00:00Zjunk", "01/01/2026",
+                          "2026-02-29", "2026-04-31"}) {
     EXPECT_FALSE(parseISO8601(bad)) << bad;
   }
   EXPECT_EQ(formatISO8601(1767225600), "2026-01-01T00:00:00Z");
