@@ -418,8 +418,8 @@ void OrvelContext::_addLocalNotification(OrvelNotificationRequest* request, NSOb
   if (!address) {
     NSArray* own = content->attachments();
     if (own && own->count() > 0) objc::send<void>(platform, objc::sel<"setAttachments:">(), own);
-    objc::send<void>(this, objc::sel<"_requestWithIdentifier:content:trigger:result:">(), identifier, platform,
-                     trigger, handler);
+    objc::send<void>(this, objc::sel<"_requestWithIdentifier:content:trigger:result:">(), identifier, platform, trigger,
+                     handler);
     return;
   }
 
@@ -533,8 +533,12 @@ void OrvelContext::_removeNotificationWithIdentifiers(NSArray* identifiers,
 
   if (!legacy) {
     Id center = currentNotificationCenter();
-    if (pending) objc::send<void>(center, objc::sel<"removePendingNotificationRequestsWithIdentifiers:">(), identifiers);
-    if (delivered) objc::send<void>(center, objc::sel<"removeDeliveredNotificationsWithIdentifiers:">(), identifiers);
+    if (pending) {
+      objc::send<void>(center, objc::sel<"removePendingNotificationRequestsWithIdentifiers:">(), identifiers);
+    }
+    if (delivered) {
+      objc::send<void>(center, objc::sel<"removeDeliveredNotificationsWithIdentifiers:">(), identifiers);
+    }
     return;
   }
 

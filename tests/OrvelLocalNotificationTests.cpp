@@ -216,7 +216,8 @@ TEST_F(OrvelLocalScheduling, LegacyIdentifiersTravelInTheUserInfo) {
   EXPECT_EQ(orveltest::text(empty->userInfo()->objectForKey(OrvelIdentifierKey)), "");
 
   auto content = makeContent("b");
-  content->setUserInfo(NSDictionary::dictionaryWithEntries({{OrvelIdentifierKey, str("host's")}, {str("k"), str("v")}}));
+  content->setUserInfo(
+      NSDictionary::dictionaryWithEntries({{OrvelIdentifierKey, str("host's")}, {str("k"), str("v")}}));
   auto hostWins = scheduleLegacy(makeRequest(str("mine"), content));
   ASSERT_TRUE(hostWins);
   EXPECT_EQ(orveltest::text(hostWins->userInfo()->objectForKey(OrvelIdentifierKey)), "host's");
@@ -550,8 +551,9 @@ TEST_F(OrvelLocalOnDevice, RequestsFireOnTheDeviceClock) {
 TEST_F(OrvelLocalOnDevice, RequestsComeBackAsEventsWhenPresentedOrOpened) {
   if (!class_respondsToSelector(OrvelContext::class_(),
                                 sel<"userNotificationCenter:willPresentNotification:withCompletionHandler:">()) ||
-      !class_respondsToSelector(OrvelContext::class_(),
-                                sel<"userNotificationCenter:didReceiveNotificationResponse:withCompletionHandler:">())) {
+      !class_respondsToSelector(
+          OrvelContext::class_(),
+          sel<"userNotificationCenter:didReceiveNotificationResponse:withCompletionHandler:">())) {
     GTEST_SKIP() << "needs the context's foreground presentation and response handling";
   }
   device.launch([] { return Id(make<LocalHost>()); });
@@ -567,8 +569,7 @@ TEST_F(OrvelLocalOnDevice, RequestsComeBackAsEventsWhenPresentedOrOpened) {
   EXPECT_EQ(orveltest::text(messages[0]->identifier()), "tea");
   EXPECT_EQ(orveltest::text(messages[0]->content()->body()), "tea");
 
-  orveltest::addLocalNotification(makeRequest(str("coffee"), makeContent("coffee"), intervalTrigger(60, false)),
-                                  probe);
+  orveltest::addLocalNotification(makeRequest(str("coffee"), makeContent("coffee"), intervalTrigger(60, false)), probe);
   ASSERT_TRUE(probe.waitFor(2));
   device.setState(AppState::Background);
   device.advance(60);

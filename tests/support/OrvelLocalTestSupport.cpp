@@ -83,9 +83,8 @@ Id makePlatformAttachment(std::string_view identifier, std::string_view fileName
       files->temporaryDirectory()->path()->utf8() + "/own-" + std::to_string(next++) + "-" + std::string(fileName);
   files->createFileAtPath(path, objc::NSData::dataWithBytes({1, 2, 3, 4}).get());
   Ref<objc::NSError> error;
-  return objc::UNNotificationAttachment::attachmentWithIdentifier(objc::str(identifier).get(),
-                                                                  objc::NSURL::fileURLWithPath(path).get(), nullptr,
-                                                                  &error);
+  return objc::UNNotificationAttachment::attachmentWithIdentifier(
+      objc::str(identifier).get(), objc::NSURL::fileURLWithPath(path).get(), nullptr, &error);
 }
 
 }  // namespace orveltest
