@@ -75,6 +75,15 @@ objc::Class OrvelContext::class_() {
             .method<&C::foregroundType>("foregroundType")
             .method<&C::setForegroundType>("setForegroundType:")
             .method<&C::setUnDelegate>("setUnDelegate:")
+            // Registration, presentation, responses, local notifications,
+            // attachments and removal: register each here, under its
+            // selector from OrvelContext.h, once it is defined.
+            .method<&C::didRegisterForRemoteNotificationsWithDeviceToken>(
+                "didRegisterForRemoteNotificationsWithDeviceToken:")
+            .method<&C::didFailToRegisterForRemoteNotificationsWithError>(
+                "didFailToRegisterForRemoteNotificationsWithError:")
+            .method<&C::didReceiveRemoteNotification>("didReceiveRemoteNotification:")
+            .method<&C::didReceiveLocalNotification>("didReceiveLocalNotification:")
             // Local notifications, attachments and removal.
             .method<&C::addLocalNotification>("addLocalNotification:handler:")
             .method<&C::removeNotificationWithIdentifiers>("removeNotificationWithIdentifiers:requestStatuses:")
@@ -85,15 +94,6 @@ objc::Class OrvelContext::class_() {
             .method<&C::_loadAttachmentForUrlString>("_loadAttachmentForUrlString:withType:completionHandle:")
             .method<&C::_randomRequestIdentifier>("_randomRequestIdentifier")
             .method<&C::_removeNotificationWithIdentifiers>("_removeNotificationWithIdentifiers:requestStatuses:")
-            // Registration, presentation, responses, local notifications,
-            // attachments and removal: register each here, under its
-            // selector from OrvelContext.h, once it is defined.
-            .method<&C::didRegisterForRemoteNotificationsWithDeviceToken>(
-                "didRegisterForRemoteNotificationsWithDeviceToken:")
-            .method<&C::didFailToRegisterForRemoteNotificationsWithError>(
-                "didFailToRegisterForRemoteNotificationsWithError:")
-            .method<&C::didReceiveRemoteNotification>("didReceiveRemoteNotification:")
-            .method<&C::didReceiveLocalNotification>("didReceiveLocalNotification:")
             // Category Other.
             .method<&C::setBadge>("setBadge:")
             // Category HookService.
@@ -243,12 +243,13 @@ using objc::NSURL;
 constexpr float kDefaultTriggerDelay = 0.1f;
 constexpr double kAttachmentRequestTimeout = 30;
 
-Id currentNotificationCenter() {
+// The notification centre, which schedules and removes them from "10.0".
+Id localNotificationCenter() {
   return objc::send<Id>(objc::NSClassFromString("UNUserNotificationCenter"), objc::sel<"currentNotificationCenter">());
 }
 
-bool responds(NSObject* object, objc::SEL selector) {
-  return objc::send<bool>(object, objc::sel<"respondsToSelector:">(), selector);
+bool contentResponds(NSObject* content, objc::SEL selector) {
+  return objc::send<bool>(content, objc::sel<"respondsToSelector:">(), selector);
 }
 
 // The platform's time-interval trigger raises for these delays; the library
@@ -315,12 +316,12 @@ Id platformContent(OrvelNotificationContent* content) {
   }
   // The count goes only with its argument.
   if (!systemBelow(objc::lit<"12.0">()) && content->summaryArgument() &&
-      responds(platform, objc::sel<"setSummaryArgument:">())) {
+      contentResponds(platform, objc::sel<"setSummaryArgument:">())) {
     objc::send<void>(platform, objc::sel<"setSummaryArgument:">(), content->summaryArgument());
     objc::send<void>(platform, objc::sel<"setSummaryArgumentCount:">(), content->summaryArgumentCount());
   }
   if (!systemBelow(objc::lit<"13.0">()) && content->targetContentIdentifier() &&
-      responds(platform, objc::sel<"setTargetContentIdentifier:">())) {
+      contentResponds(platform, objc::sel<"setTargetContentIdentifier:">())) {
     objc::send<void>(platform, objc::sel<"setTargetContentIdentifier:">(), content->targetContentIdentifier());
   }
   return platform;
@@ -454,7 +455,7 @@ void OrvelContext::_requestWithIdentifier(NSString* identifier, NSObject* conten
           objc::callBlock(handler.get(), request.get(), nullptr);
         }
       });
-  objc::send<void>(currentNotificationCenter(), objc::sel<"addNotificationRequest:withCompletionHandler:">(), request,
+  objc::send<void>(localNotificationCenter(), objc::sel<"addNotificationRequest:withCompletionHandler:">(), request,
                    added);
 }
 
@@ -525,14 +526,14 @@ void OrvelContext::_removeNotificationWithIdentifiers(NSArray* identifiers,
       app->cancelAllLocalNotifications();
       return;
     }
-    Id center = currentNotificationCenter();
+    Id center = localNotificationCenter();
     if (pending) objc::send<void>(center, objc::sel<"removeAllPendingNotificationRequests">());
     if (delivered) objc::send<void>(center, objc::sel<"removeAllDeliveredNotifications">());
     return;
   }
 
   if (!legacy) {
-    Id center = currentNotificationCenter();
+    Id center = localNotificationCenter();
     if (pending) {
       objc::send<void>(center, objc::sel<"removePendingNotificationRequestsWithIdentifiers:">(), identifiers);
     }

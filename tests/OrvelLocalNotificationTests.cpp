@@ -469,26 +469,27 @@ TEST_F(OrvelLocalScheduling, RequestsWithoutContentAreIgnoredAndTheHandlerIsOpti
 
 // ---- on the simulated device ----
 
-struct LocalHost : NSObject {
+struct SchedulingHost : NSObject {
   static Class class_();
   void didReceiveLocal(UIApplication*, UILocalNotification*) { orveltest::record("host:local"); }
 };
-Class LocalHost::class_() {
-  static Class c = ClassBuilder<LocalHost>("LocalHost")
+Class SchedulingHost::class_() {
+  static Class c = ClassBuilder<SchedulingHost>("SchedulingHost")
                        .conforms("UIApplicationDelegate")
-                       .method<&LocalHost::didReceiveLocal>("application:didReceiveLocalNotification:")
+                       .method<&SchedulingHost::didReceiveLocal>("application:didReceiveLocalNotification:")
                        .build();
   return c;
 }
 
 // A host's notification-centre delegate that leaves everything to the
 // application delegate.
-struct QuietCentreDelegate : NSObject {
+struct SchedulingCentreDelegate : NSObject {
   static Class class_();
 };
-Class QuietCentreDelegate::class_() {
-  static Class c =
-      ClassBuilder<QuietCentreDelegate>("QuietCentreDelegate").conforms("UNUserNotificationCenterDelegate").build();
+Class SchedulingCentreDelegate::class_() {
+  static Class c = ClassBuilder<SchedulingCentreDelegate>("SchedulingCentreDelegate")
+                       .conforms("UNUserNotificationCenterDelegate")
+                       .build();
   return c;
 }
 
@@ -509,7 +510,7 @@ class OrvelLocalOnDevice : public ::testing::Test {
 
 TEST_F(OrvelLocalOnDevice, LegacyNotificationsFireOnTheDeviceClockAndComeBackAsEvents) {
   UIDevice::currentDevice()->setSystemVersion("9.3");
-  device.launch([] { return Id(make<LocalHost>()); });
+  device.launch([] { return Id(make<SchedulingHost>()); });
   HandlerProbe probe;
   orveltest::addLocalNotification(firingAt(device, "tea", 60), probe);
   ASSERT_EQ(probe.count(), 1u);
@@ -536,7 +537,7 @@ TEST_F(OrvelLocalOnDevice, LegacyNotificationsFireOnTheDeviceClockAndComeBackAsE
 }
 
 TEST_F(OrvelLocalOnDevice, RequestsFireOnTheDeviceClock) {
-  device.launch([] { return Id(make<LocalHost>()); });
+  device.launch([] { return Id(make<SchedulingHost>()); });
   device.setState(AppState::Background);
   HandlerProbe probe;
   orveltest::addLocalNotification(makeRequest(str("tea"), makeContent("tea"), intervalTrigger(120, true)), probe);
@@ -556,8 +557,8 @@ TEST_F(OrvelLocalOnDevice, RequestsComeBackAsEventsWhenPresentedOrOpened) {
           sel<"userNotificationCenter:didReceiveNotificationResponse:withCompletionHandler:">())) {
     GTEST_SKIP() << "needs the context's foreground presentation and response handling";
   }
-  device.launch([] { return Id(make<LocalHost>()); });
-  auto centreDelegate = make<QuietCentreDelegate>();
+  device.launch([] { return Id(make<SchedulingHost>()); });
+  auto centreDelegate = make<SchedulingCentreDelegate>();
   centre()->setDelegate(centreDelegate);
   HandlerProbe probe;
   orveltest::addLocalNotification(makeRequest(str("tea"), makeContent("tea"), intervalTrigger(60, false)), probe);
