@@ -75,6 +75,15 @@ objc::Class OrvelContext::class_() {
             .method<&C::foregroundType>("foregroundType")
             .method<&C::setForegroundType>("setForegroundType:")
             .method<&C::setUnDelegate>("setUnDelegate:")
+            .method<&C::registerForRemoteNotification>("registerForRemoteNotification:")
+            .method<&C::requestNotificationAuthorizationStatus>("requestNotificationAuthorizationStatus:")
+            .method<&C::userNotificationCenterWillPresentNotification>(
+                "userNotificationCenter:willPresentNotification:withCompletionHandler:")
+            .method<&C::userNotificationCenterDidReceiveNotificationResponse>(
+                "userNotificationCenter:didReceiveNotificationResponse:withCompletionHandler:")
+            .method<&C::userNotificationCenterOpenSettingsForNotification>(
+                "userNotificationCenter:openSettingsForNotification:")
+            .method<&C::_registerForRemoteNotification>("_registerForRemoteNotification")
             // Registration, presentation, responses, local notifications,
             // attachments and removal: register each here, under its
             // selector from OrvelContext.h, once it is defined.
@@ -162,6 +171,272 @@ void OrvelContext::setApplicationDelegate(NSObject* delegate) {
   if (applicationDelegate_.load().get() == delegate) return;
   applicationDelegate_.store(delegate);
   objc::send<void>(this, objc::sel<"hookApplicationDelegate:">(), delegate);
+}
+
+// ---- Registration, presentation and responses ----
+//
+// The notification framework is never named at build time: its classes are
+// looked up by name and every property of its objects is read by sending the
+// property's name, so the library runs, and builds, without it.
+
+namespace {
+
+// Nil below "10.0", where the framework's classes cannot be found by name.
+Id currentNotificationCenter() {
+  objc::Class centerClass = objc::NSClassFromString("UNUserNotificationCenter");
+  if (!centerClass) return nullptr;
+  return objc::send<Id>(centerClass, objc::sel<"currentNotificationCenter">());
+}
+
+int64_t authorizationStatusOf(NSObject* settings) {
+  return objc::send<int64_t>(settings, objc::sel<"authorizationStatus">());
+}
+
+// Sent as a message, so that nil answers no.
+bool responds(NSObject* object, objc::SEL selector) {
+  return objc::send<bool>(object, objc::sel<"respondsToSelector:">(), selector);
+}
+
+bool isKindOfClassNamed(NSObject* object, std::string_view className) {
+  objc::Class cls = objc::NSClassFromString(className);
+  return cls && objc::send<bool>(object, objc::sel<"isKindOfClass:">(), cls);
+}
+
+Id property(NSObject* object, objc::SEL name) { return objc::send<Id>(object, name); }
+
+// The system raises when a delegate's completion handler is called twice,
+// and a host delegate is expected to call the one it is given, while the
+// library completes the callback too. Everyone therefore gets this guard in
+// front of the platform's handler: the first call, from whichever thread,
+// reaches the platform; later calls are dropped. Nil for an absent handler.
+template <class... A>
+Ref<objc::Block<void(A...)>> firstCallOnly(objc::Block<void(A...)>* platformHandler) {
+  if (!platformHandler) return nullptr;
+  auto called = std::make_shared<std::atomic<bool>>(false);
+  return objc::makeBlock<void(A...)>([platform = Ref<objc::Block<void(A...)>>(platformHandler), called](A... args) {
+    if (!called->exchange(true, std::memory_order_acq_rel)) (*platform)(args...);
+  });
+}
+
+struct PlatformMessage {
+  Ref<OrvelNotificationMessage> message;
+  Id trigger;
+};
+
+// The message for a platform notification: `pushType` when it came from the
+// push service, `otherType` for any other trigger or none.
+PlatformMessage messageFromPlatformNotification(NSObject* notification, OrvelNotificationMessageType pushType,
+                                                OrvelNotificationMessageType otherType) {
+  Id request = property(notification, objc::sel<"request">());
+  Id platformContent = property(request, objc::sel<"content">());
+  auto message = objc::make<OrvelNotificationMessage>();
+  auto content = objc::make<OrvelNotificationContent>();
+
+  NSObject* c = platformContent.get();
+  content->setTitle(objc::asString(property(c, objc::sel<"title">())));
+  content->setSubTitle(objc::asString(property(c, objc::sel<"subtitle">())));
+  content->setBody(objc::asString(property(c, objc::sel<"body">())));
+  content->setBadge(objc::asNumber(property(c, objc::sel<"badge">())));
+  content->setAttachments(objc::cast<objc::NSArray>(property(c, objc::sel<"attachments">()).get()));
+  content->setThreadIdentifier(objc::asString(property(c, objc::sel<"threadIdentifier">())));
+  content->setLaunchImageName(objc::asString(property(c, objc::sel<"launchImageName">())));
+  if (!systemBelow(objc::lit<"12.0">())) {
+    if (responds(c, objc::sel<"summaryArgument">())) {
+      content->setSummaryArgument(objc::asString(property(c, objc::sel<"summaryArgument">())));
+    }
+    if (responds(c, objc::sel<"summaryArgumentCount">())) {
+      content->setSummaryArgumentCount(objc::send<uint64_t>(c, objc::sel<"summaryArgumentCount">()));
+    }
+  }
+  if (!systemBelow(objc::lit<"13.0">()) && responds(c, objc::sel<"targetContentIdentifier">())) {
+    content->setTargetContentIdentifier(objc::asString(property(c, objc::sel<"targetContentIdentifier">())));
+  }
+  if (responds(c, objc::sel<"userInfo">())) {
+    Id userInfo = property(c, objc::sel<"userInfo">());
+    if (NSDictionary* dictionary = objc::asDictionary(userInfo)) content->setUserInfo(dictionary);
+  }
+  if (responds(request, objc::sel<"identifier">())) {
+    message->setIdentifier(objc::asString(property(request, objc::sel<"identifier">())));
+  }
+  message->setContent(content);
+
+  Id trigger = property(property(notification, objc::sel<"request">()), objc::sel<"trigger">());
+  message->setNotificationMessageType(isKindOfClassNamed(trigger, "UNPushNotificationTrigger") ? pushType : otherType);
+  return {std::move(message), std::move(trigger)};
+}
+
+// What the host's legacy local-notification callback is given for a
+// notification that the current interface delivered.
+Ref<UILocalNotification> legacyNotificationFromMessage(OrvelNotificationMessage* message, NSObject* trigger) {
+  auto local = objc::make<UILocalNotification>();
+  bool repeats = false;
+  if (trigger && responds(trigger, objc::sel<"repeats">())) repeats = objc::send<bool>(trigger, objc::sel<"repeats">());
+
+  if (trigger && isKindOfClassNamed(trigger, "UNTimeIntervalNotificationTrigger")) {
+    local->setFireDate(objc::NSDate::date());
+    local->setRepeatInterval(0);
+  } else if (trigger && isKindOfClassNamed(trigger, "UNCalendarNotificationTrigger")) {
+    if (responds(trigger, objc::sel<"dateComponents">())) {
+      Id value = property(trigger, objc::sel<"dateComponents">());
+      auto* components = objc::cast<objc::NSDateComponents>(value.get());
+      local->setFireDate(components ? components->date().get() : nullptr);
+      local->setTimeZone(components ? components->timeZone.get() : nullptr);
+      local->setRepeatInterval(0);
+    }
+  } else if (trigger && isKindOfClassNamed(trigger, "UNLocationNotificationTrigger")) {
+    if (responds(trigger, objc::sel<"region">())) {
+      Id region = property(trigger, objc::sel<"region">());
+      local->setRegion(objc::cast<objc::CLRegion>(region.get()));
+      local->setRegionTriggersOnce(!repeats);
+    }
+  }
+
+  OrvelNotificationContent* content = message->content();
+  local->setAlertBody(content ? content->body() : nullptr);
+  local->setAlertLaunchImage(content ? content->launchImageName() : nullptr);
+  if (!systemBelow(objc::lit<"8.2">())) local->setAlertTitle(content ? content->title() : nullptr);
+  NSNumber* badge = content ? content->badge() : nullptr;
+  local->setApplicationIconBadgeNumber(badge ? int64_t{badge->intValue()} : 0);
+  local->setHasAction(true);
+  local->setSoundName(content ? content->sound() : nullptr);
+  local->setUserInfo(content ? content->userInfo() : nullptr);
+  return local;
+}
+
+// Hands a notification of the current interface to the host's application
+// delegate through its classic callbacks: a push to the remote-notification
+// callback with the content's user info, anything else to the
+// local-notification callback as a legacy notification.
+void forwardToApplicationDelegate(OrvelContext* context, NSObject* applicationDelegate, const PlatformMessage& built,
+                                  bool fromPush) {
+  UIApplication* app = UIApplication::sharedApplication();
+  if (fromPush) {
+    OrvelNotificationContent* content = built.message->content();
+    auto ignoreResult = objc::makeBlock<void(objc::UIBackgroundFetchResult)>([](objc::UIBackgroundFetchResult) {});
+    objc::send<void>(context,
+                     objc::sel<"PublicSendRawOrvel:application:didReceiveRemoteNotification:fetchCompletionHandler:">(),
+                     applicationDelegate, app, content ? content->userInfo() : nullptr, ignoreResult);
+    return;
+  }
+  Ref<UILocalNotification> local = legacyNotificationFromMessage(built.message, built.trigger);
+  objc::send<void>(context, objc::sel<"PublicSendRawOrvel:application:didReceiveLocalNotification:">(),
+                   applicationDelegate, app, local);
+}
+
+}  // namespace
+
+void OrvelContext::registerForRemoteNotification(OrvelNotificationConfiguration* configuration) {
+  objc::send<void>(this, objc::sel<"setConfiguration:">(), configuration);
+  objc::send<void>(this, objc::sel<"_registerForRemoteNotification">());
+}
+
+void OrvelContext::_registerForRemoteNotification() {
+  OrvelNotificationConfiguration* stored = configuration();
+  int64_t types = stored ? stored->types() : 0;
+  UIApplication* app = UIApplication::sharedApplication();
+
+  if (systemBelow(objc::lit<"10.0">())) {
+    app->registerUserNotificationSettings(
+        objc::UIUserNotificationSettings::settingsForTypes(static_cast<objc::UIUserNotificationType>(types), nullptr));
+    app->registerForRemoteNotifications();
+    return;
+  }
+
+  if (Id center = currentNotificationCenter()) {
+    // The centre's replaced setter makes the context its delegate and keeps
+    // any host delegate for forwarding.
+    objc::send<Id>(center, objc::sel<"performSelector:withObject:">(), objc::sel<"setDelegate:">(),
+                   static_cast<NSObject*>(this));
+    // The completion runs on the framework's queue while the host may
+    // register again on the main thread, so it asks with the types of this
+    // registration instead of reading the configuration field there.
+    auto completion = objc::makeBlock<void(NSObject*)>([center, types](NSObject* settings) {
+      int64_t status = authorizationStatusOf(settings);
+      if (status != 0 && status != 1) return;  // decided in favour, or a later platform state
+      auto ignoreAnswer = objc::makeBlock<void(bool, objc::NSError*)>([](bool, objc::NSError*) {});
+      objc::send<void>(center, objc::sel<"requestAuthorizationWithOptions:completionHandler:">(),
+                       static_cast<uint64_t>(types), ignoreAnswer);
+    });
+    objc::send<void>(center, objc::sel<"getNotificationSettingsWithCompletionHandler:">(), completion);
+  }
+  // Not waiting for the user: the token or the failure comes back as an event.
+  app->registerForRemoteNotifications();
+}
+
+void OrvelContext::requestNotificationAuthorizationStatus(NSObject* handler) {
+  Ref<OrvelAuthorizationStatusHandler> statusHandler(objc::cast<OrvelAuthorizationStatusHandler>(handler));
+  if (systemBelow(objc::lit<"10.0">())) {
+    // The legacy settings cannot tell a refusal from a question not asked.
+    Ref<objc::UIUserNotificationSettings> settings =
+        UIApplication::sharedApplication()->currentUserNotificationSettings();
+    int64_t status = settings && settings->types() != 0 ? 2 : 0;
+    objc::callBlock(statusHandler.get(), status);
+    return;
+  }
+  Id center = currentNotificationCenter();
+  if (!center) return;
+  auto completion = objc::makeBlock<void(NSObject*)>([statusHandler](NSObject* settings) {
+    int64_t status = authorizationStatusOf(settings);
+    objc::callBlock(statusHandler.get(), status);
+  });
+  objc::send<void>(center, objc::sel<"getNotificationSettingsWithCompletionHandler:">(), completion);
+}
+
+void OrvelContext::userNotificationCenterWillPresentNotification(NSObject* center, NSObject* notification,
+                                                                 NSObject* completionHandler) {
+  PlatformMessage built = messageFromPlatformNotification(notification, OrvelNotificationMessageTypeRemoteReceived,
+                                                          OrvelNotificationMessageTypeLocalReceived);
+  postOnMainQueue(OrvelDidReceiveMessageNotification, built.message);
+
+  Ref<OrvelPresentationCompletionHandler> guarded =
+      firstCallOnly(objc::cast<OrvelPresentationCompletionHandler>(completionHandler));
+  objc::SEL callback = objc::sel<"userNotificationCenter:willPresentNotification:withCompletionHandler:">();
+  Id host = unDelegate();
+  Id appDelegate = applicationDelegate();
+  if (host && responds(host, callback)) {
+    objc::send<void>(host, callback, center, notification, guarded);
+  } else if (appDelegate) {
+    forwardToApplicationDelegate(
+        this, appDelegate, built,
+        built.message->notificationMessageType() == OrvelNotificationMessageTypeRemoteReceived);
+  }
+  // Dropped when the host has already answered: its options win.
+  if (guarded) (*guarded)(static_cast<uint64_t>(foregroundType()));
+}
+
+void OrvelContext::userNotificationCenterDidReceiveNotificationResponse(NSObject* center, NSObject* response,
+                                                                        NSObject* completionHandler) {
+  lowerBadgeByOne(this);
+  Id notification = property(response, objc::sel<"notification">());
+  PlatformMessage built = messageFromPlatformNotification(notification, OrvelNotificationMessageTypeRemoteOpened,
+                                                          OrvelNotificationMessageTypeLocalOpened);
+  postOnMainQueue(OrvelDidReceiveMessageNotification, built.message);
+
+  // The library completes first; the host's own call of the same guarded
+  // handler then reaches nobody.
+  Ref<OrvelResponseCompletionHandler> guarded =
+      firstCallOnly(objc::cast<OrvelResponseCompletionHandler>(completionHandler));
+  if (guarded) (*guarded)();
+
+  objc::SEL callback = objc::sel<"userNotificationCenter:didReceiveNotificationResponse:withCompletionHandler:">();
+  Id host = unDelegate();
+  if (host && responds(host, callback)) {
+    objc::send<void>(host, callback, center, response, guarded);
+    return;
+  }
+  // A host that only has the classic callbacks still hears of the tap.
+  if (Id appDelegate = applicationDelegate()) {
+    forwardToApplicationDelegate(this, appDelegate, built,
+                                 built.message->notificationMessageType() == OrvelNotificationMessageTypeRemoteOpened);
+  }
+}
+
+void OrvelContext::userNotificationCenterOpenSettingsForNotification(NSObject* center, NSObject* notification) {
+  objc::NSLog(
+      "====== iOS12以后新增[UNUserNotificationCenter userNotificationCenter:openSettingsForNotification:] ====== ");
+  objc::SEL callback = objc::sel<"userNotificationCenter:openSettingsForNotification:">();
+  Id host = unDelegate();
+  if (host && responds(host, callback)) objc::send<void>(host, callback, center, notification);
 }
 
 // ---- Delivery handlers ----

@@ -90,9 +90,16 @@ class OrvelContext : public objc::NSObject {
   // context itself are ignored.
   void setUnDelegate(objc::NSObject* delegate);
 
-  // -registerForRemoteNotification:
+  // -registerForRemoteNotification: stores `configuration` (nil included),
+  // then registers: from "10.0" the context becomes the notification centre's
+  // delegate and the user is asked for its types while nothing is granted
+  // (not determined or denied); below "10.0" the legacy settings of its types
+  // are installed. The application registers for remote notifications every
+  // time, at once; the token or the failure arrives as an event.
   void registerForRemoteNotification(OrvelNotificationConfiguration* configuration);
   // -requestNotificationAuthorizationStatus: (an OrvelAuthorizationStatusHandler or nil)
+  // From "10.0" the platform's status, on the notification centre's queue;
+  // below "10.0" 2 when any legacy type is enabled, else 0, before returning.
   void requestNotificationAuthorizationStatus(objc::NSObject* handler);
   // -addLocalNotification:handler: (an OrvelLocalNotificationHandler or nil)
   void addLocalNotification(OrvelNotificationRequest* request, objc::NSObject* handler);
@@ -121,17 +128,27 @@ class OrvelContext : public objc::NSObject {
   void didReceiveLocalNotification(objc::NSObject* notification);
 
   // -userNotificationCenter:willPresentNotification:withCompletionHandler:
-  // (an OrvelPresentationCompletionHandler or nil)
+  // (an OrvelPresentationCompletionHandler or nil) broadcasts a message of
+  // type 0 or 1 and hands the call to the host's centre delegate, else to
+  // the application delegate's classic callbacks. The host gets a handler
+  // that reaches the platform at most once; once the host has returned, the
+  // library answers with foregroundType, which counts only if the host has
+  // not answered.
   void userNotificationCenterWillPresentNotification(objc::NSObject* center, objc::NSObject* notification,
                                                      objc::NSObject* completionHandler);
   // -userNotificationCenter:didReceiveNotificationResponse:withCompletionHandler:
-  // (an OrvelResponseCompletionHandler or nil)
+  // (an OrvelResponseCompletionHandler or nil) lowers the badge by one,
+  // broadcasts a message of type 2 or 3 and completes, then hands the call
+  // to the host's centre delegate (whose own call of the handler is dropped),
+  // else to the application delegate's classic callbacks.
   void userNotificationCenterDidReceiveNotificationResponse(objc::NSObject* center, objc::NSObject* response,
                                                             objc::NSObject* completionHandler);
-  // -userNotificationCenter:openSettingsForNotification:
+  // -userNotificationCenter:openSettingsForNotification: logs, then forwards
+  // to the host's centre delegate.
   void userNotificationCenterOpenSettingsForNotification(objc::NSObject* center, objc::NSObject* notification);
 
-  // -_registerForRemoteNotification
+  // -_registerForRemoteNotification: the registration steps, from the stored
+  // configuration.
   void _registerForRemoteNotification();
   // -_addLocalNotification:handler: (an OrvelLocalNotificationHandler or nil)
   void _addLocalNotification(OrvelNotificationRequest* request, objc::NSObject* handler);

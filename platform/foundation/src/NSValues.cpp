@@ -1,5 +1,6 @@
 // Numbers, null, data, arrays and dictionaries.
-#include <cctype>
+#include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdio>
 #include <functional>
@@ -17,51 +18,83 @@ namespace {
 [[noreturn]] void raise(const std::string& reason) { throw Exception(kInvalidArgumentException, reason); }
 
 // Descriptions in the platform's property-list style, with nesting indented
-// by four spaces.
-std::string describe(const NSObject* obj, int indent);
+// by four spaces. Everything is appended to one growing buffer, so that a
+// leaf is copied once rather than once per level of nesting (the library
+// logs every payload it receives).
+void describeInto(std::string& out, const NSObject* obj, int indent);
 
-std::string quoteIfNeeded(const std::string& s) {
-  bool plain = !s.empty();
-  for (char c : s) {
-    if (!(std::isalnum(static_cast<unsigned char>(c)) || c == '_' || c == '.' || c == '/' || c == '$' ||
-          static_cast<unsigned char>(c) >= 0x80)) {
-      plain = false;
-      break;
-    }
+// Characters a string may consist of to be written without quotes.
+constexpr std::array<bool, 256> kPlainCharacters = [] {
+  std::array<bool, 256> plain{};
+  for (int c = 0; c < 256; ++c) {
+    plain[c] = (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_' || c == '.' ||
+               c == '/' || c == '$' || c >= 0x80;
   }
-  if (plain) return s;
-  std::string q = "\"";
-  for (char c : s) {
-    if (c == '"' || c == '\\') q += '\\';
-    if (c == '\n') {
-      q += "\\n";
-      continue;
-    }
-    q += c;
+  return plain;
+}();
+
+void appendQuotedIfNeeded(std::string& out, const std::string& s) {
+  bool plain = !s.empty() &&
+               std::all_of(s.begin(), s.end(), [](char c) { return kPlainCharacters[static_cast<unsigned char>(c)]; });
+  if (plain) {
+    out += s;
+    return;
   }
-  return q + "\"";
+  out += '"';
+  size_t copied = 0;  // s[copied, i) is still to be written as it is
+  for (size_t i = 0; i < s.size(); ++i) {
+    const char* escape = s[i] == '"' ? "\\\"" : s[i] == '\\' ? "\\\\" : s[i] == '\n' ? "\\n" : nullptr;
+    if (!escape) continue;
+    out.append(s, copied, i - copied);
+    out += escape;
+    copied = i + 1;
+  }
+  out.append(s, copied);
+  out += '"';
 }
 
-std::string describe(const NSObject* obj, int indent) {
-  if (!obj) return "(null)";
-  std::string pad(static_cast<size_t>(indent) * 4, ' ');
-  if (auto* s = dynamic_cast<const NSString*>(obj)) return quoteIfNeeded(s->utf8());
+void appendPadding(std::string& out, int indent) { out.append(static_cast<size_t>(indent) * 4, ' '); }
+
+void describeInto(std::string& out, const NSObject* obj, int indent) {
+  if (!obj) {
+    out += "(null)";
+    return;
+  }
+  if (auto* s = dynamic_cast<const NSString*>(obj)) {
+    appendQuotedIfNeeded(out, s->utf8());
+    return;
+  }
   if (auto* a = dynamic_cast<const NSArray*>(obj)) {
-    if (a->count() == 0) return "(\n" + pad + ")";
-    std::string out = "(\n";
+    out += "(\n";
     for (size_t i = 0; i < a->count(); ++i) {
-      out += pad + "    " + describe(a->objects()[i].get(), indent + 1);
+      appendPadding(out, indent + 1);
+      describeInto(out, a->objects()[i].get(), indent + 1);
       out += i + 1 < a->count() ? ",\n" : "\n";
     }
-    return out + pad + ")";
+    appendPadding(out, indent);
+    out += ')';
+    return;
   }
   if (auto* d = dynamic_cast<const NSDictionary*>(obj)) {
-    std::string out = "{\n";
-    for (const auto& e : d->entries())
-      out += pad + "    " + describe(e.key.get(), indent + 1) + " = " + describe(e.value.get(), indent + 1) + ";\n";
-    return out + pad + "}";
+    out += "{\n";
+    for (const auto& e : d->entries()) {
+      appendPadding(out, indent + 1);
+      describeInto(out, e.key.get(), indent + 1);
+      out += " = ";
+      describeInto(out, e.value.get(), indent + 1);
+      out += ";\n";
+    }
+    appendPadding(out, indent);
+    out += '}';
+    return;
   }
-  return obj->description();
+  out += obj->description();
+}
+
+std::string describe(const NSObject* obj) {
+  std::string out;
+  describeInto(out, obj, 0);
+  return out;
 }
 
 }  // namespace
@@ -338,7 +371,7 @@ bool NSArray::isEqual(const NSObject* other) const {
   return true;
 }
 
-std::string NSArray::description() const { return describe(this, 0); }
+std::string NSArray::description() const { return describe(this); }
 
 Ref<NSObject> NSArray::copy() const { return Ref<NSObject>(const_cast<NSArray*>(this)); }
 
@@ -493,7 +526,7 @@ bool NSDictionary::isEqual(const NSObject* other) const {
   return true;
 }
 
-std::string NSDictionary::description() const { return describe(this, 0); }
+std::string NSDictionary::description() const { return describe(this); }
 
 Ref<NSObject> NSDictionary::copy() const { return Ref<NSObject>(const_cast<NSDictionary*>(this)); }
 

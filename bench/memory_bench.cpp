@@ -1,0 +1,152 @@
+// Bytes and allocations per delivered remote-notification event.
+//
+// This program replaces the global operator new and delete, so every C++
+// allocation in the process (the library, the platform, the standard
+// library) is counted; memory that C code takes with malloc itself is not.
+// Each iteration is one whole delivery as in interception_bench: the
+// callback through the generated subclass (or wired by hand), the main-queue
+// turn and the observer. The counters are per delivered event:
+//   bytes_per_event         bytes requested from operator new
+//   allocations_per_event   calls of operator new
+//   retained_per_event      allocations not yet freed when the loop ends
+//                           (anything above 0 grows with every event)
+// The library's log lines are formatted but dropped, as in
+// interception_bench.
+#include <benchmark/benchmark.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <new>
+
+#include "BenchDelivery.h"
+#include "BenchSummary.h"
+
+namespace {
+
+std::atomic<uint64_t> gAllocations{0};
+std::atomic<uint64_t> gFrees{0};
+std::atomic<uint64_t> gBytes{0};
+
+void* allocate(std::size_t size) {
+  gAllocations.fetch_add(1, std::memory_order_relaxed);
+  gBytes.fetch_add(size, std::memory_order_relaxed);
+  return std::malloc(size == 0 ? 1 : size);
+}
+
+void* allocateAligned(std::size_t size, std::align_val_t alignment) {
+  gAllocations.fetch_add(1, std::memory_order_relaxed);
+  gBytes.fetch_add(size, std::memory_order_relaxed);
+  auto align = static_cast<std::size_t>(alignment);
+  return std::aligned_alloc(align, (size + align - 1) / align * align);
+}
+
+void release(void* p) {
+  if (!p) return;
+  gFrees.fetch_add(1, std::memory_order_relaxed);
+  std::free(p);
+}
+
+}  // namespace
+
+void* operator new(std::size_t size) {
+  if (void* p = allocate(size)) return p;
+  throw std::bad_alloc();
+}
+void* operator new[](std::size_t size) {
+  if (void* p = allocate(size)) return p;
+  throw std::bad_alloc();
+}
+void* operator new(std::size_t size, const std::nothrow_t&) noexcept { return allocate(size); }
+void* operator new[](std::size_t size, const std::nothrow_t&) noexcept { return allocate(size); }
+void* operator new(std::size_t size, std::align_val_t alignment) {
+  if (void* p = allocateAligned(size, alignment)) return p;
+  throw std::bad_alloc();
+}
+void* operator new[](std::size_t size, std::align_val_t alignment) {
+  if (void* p = allocateAligned(size, alignment)) return p;
+  throw std::bad_alloc();
+}
+void* operator new(std::size_t size, std::align_val_t alignment, const std::nothrow_t&) noexcept {
+  return allocateAligned(size, alignment);
+}
+void* operator new[](std::size_t size, std::align_val_t alignment, const std::nothrow_t&) noexcept {
+  return allocateAligned(size, alignment);
+}
+void operator delete(void* p) noexcept { release(p); }
+void operator delete[](void* p) noexcept { release(p); }
+void operator delete(void* p, std::size_t) noexcept { release(p); }
+void operator delete[](void* p, std::size_t) noexcept { release(p); }
+void operator delete(void* p, const std::nothrow_t&) noexcept { release(p); }
+void operator delete[](void* p, const std::nothrow_t&) noexcept { release(p); }
+void operator delete(void* p, std::align_val_t) noexcept { release(p); }
+void operator delete[](void* p, std::align_val_t) noexcept { release(p); }
+void operator delete(void* p, std::size_t, std::align_val_t) noexcept { release(p); }
+void operator delete[](void* p, std::size_t, std::align_val_t) noexcept { release(p); }
+void operator delete(void* p, std::align_val_t, const std::nothrow_t&) noexcept { release(p); }
+void operator delete[](void* p, std::align_val_t, const std::nothrow_t&) noexcept { release(p); }
+
+namespace {
+
+struct Snapshot {
+  uint64_t allocations = gAllocations.load();
+  uint64_t frees = gFrees.load();
+  uint64_t bytes = gBytes.load();
+};
+
+void reportPerEvent(benchmark::State& state, const Snapshot& before, const Snapshot& after) {
+  auto events = static_cast<double>(state.iterations());
+  state.counters["bytes_per_event"] = static_cast<double>(after.bytes - before.bytes) / events;
+  state.counters["allocations_per_event"] = static_cast<double>(after.allocations - before.allocations) / events;
+  auto allocated = static_cast<double>(after.allocations - before.allocations);
+  auto freed = static_cast<double>(after.frees - before.frees);
+  state.counters["retained_per_event"] = (allocated - freed) / events;
+}
+
+template <class Host>
+void measure(benchmark::State& state, Host& host, const benchdelivery::DeliverySetting& setting) {
+  auto payload = benchdelivery::payload();
+  benchdelivery::deliverOne(&host, payload.get());  // the first delivery fills caches
+  int64_t eventsBefore = setting.events();
+  Snapshot before;
+  for (auto _ : state) benchdelivery::deliverOne(&host, payload.get());
+  Snapshot after;
+  reportPerEvent(state, before, after);
+  if (setting.events() - eventsBefore != static_cast<int64_t>(state.iterations())) {
+    state.SkipWithError("an event did not reach the observer");
+  }
+}
+
+void BM_InterceptedEvent(benchmark::State& state) {
+  benchdelivery::DeliverySetting setting;
+  auto host = benchdelivery::installInterceptedHost();
+  measure(state, *host, setting);
+}
+BENCHMARK(BM_InterceptedEvent);
+
+void BM_HandWiredEvent(benchmark::State& state) {
+  benchdelivery::DeliverySetting setting;
+  auto host = objc::make<benchdelivery::HandWiredHost>();
+  measure(state, *host, setting);
+}
+BENCHMARK(BM_HandWiredEvent);
+
+// How much of it is the log line: formatting the payload's description
+// alone, as the library's NSLog("%@", payload) does.
+void BM_LogLineFormatting(benchmark::State& state) {
+  auto payload = benchdelivery::payload();
+  Snapshot before;
+  for (auto _ : state) {
+    std::string line = objc::format("%@", payload.get());
+    benchmark::DoNotOptimize(line.data());
+  }
+  Snapshot after;
+  reportPerEvent(state, before, after);
+}
+BENCHMARK(BM_LogLineFormatting);
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  return benchsummary::runAndSummarize(
+      argc, argv, {{"intercepted/hand-wired time per event", "BM_InterceptedEvent", "BM_HandWiredEvent", 0}});
+}

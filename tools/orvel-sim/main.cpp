@@ -1,0 +1,272 @@
+// orvel-sim: the device simulator. Runs the sample host on a simulated
+// device and shows what the library does, as a readable timeline or as JSON
+// Lines. See README.md for the commands, the records and the scenarios.
+#include <CLI/CLI.hpp>
+
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <iostream>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "UIKit/UIKit.h"
+#include "sim/Process.h"
+#include "sim/Records.h"
+#include "sim/Runner.h"
+#include "sim/Scenario.h"
+#include "tour_json.h"
+
+namespace {
+
+using namespace orvelsim;
+
+constexpr int kBadInput = 2;
+
+struct Options {
+  std::string os;
+  bool json = false;
+  std::string clock;
+  std::string file;
+  std::string state = "active";
+  bool open = false;
+};
+
+void addCommonOptions(CLI::App& app, Options& o) {
+  app.add_option("--os", o.os,
+                 "Simulated system version, such as 9.3 or 13.0; a comma-separated list runs the input once per "
+                 "version, each in its own process, and ends with a table of what differed");
+  app.add_flag("--json", o.json, "Write JSON Lines (one record per line) instead of the readable timeline");
+  app.add_option("--clock", o.clock, "The device clock's start, ISO-8601 (default 2026-01-01T00:00:00Z)");
+}
+
+std::vector<std::string> splitVersions(const std::string& list) {
+  std::vector<std::string> out;
+  size_t start = 0;
+  while (start <= list.size()) {
+    size_t comma = list.find(',', start);
+    if (comma == std::string::npos) comma = list.size();
+    std::string v = list.substr(start, comma - start);
+    v.erase(0, v.find_first_not_of(' '));
+    v.erase(v.find_last_not_of(' ') + 1);
+    out.push_back(v);
+    start = comma + 1;
+  }
+  return out;
+}
+
+int badUsage(const std::string& message) {
+  std::cerr << "orvel-sim: " << message << "\nRun with --help for more information.\n";
+  return kBadInput;
+}
+
+// Writes records as they come, in the chosen form.
+class Output {
+ public:
+  explicit Output(bool json) : json_(json), timeline_(std::cout) {}
+
+  void heading(const std::string& text) {
+    if (!json_) timeline_.heading(text);
+  }
+  void write(const Record& r, const std::string& version = "") {
+    lastTime_ = std::max(lastTime_, r.t);
+    if (json_) {
+      Json line = r.toJson();
+      if (!version.empty()) line["os"] = version;
+      std::cout << line.dump(-1, ' ', false, Json::error_handler_t::replace) << '\n' << std::flush;
+    } else {
+      timeline_.write(r);
+    }
+    if (r.kind == "expect") {
+      ++checked_;
+      if (!r.fields.value("ok", false)) ++failed_;
+    }
+    if (r.kind == "error") stopped_ = r.fields.value("what", std::string());
+  }
+  void summary(const std::string& what) {
+    if (json_) return;
+    std::cout << "\n" << what << ": ";
+    if (!stopped_.empty()) {
+      std::cout << "the run stopped (" << stopped_ << ")";
+    } else if (failed_) {
+      std::cout << failed_ << " of " << checked_ << " expectations FAILED";
+    } else if (checked_) {
+      std::cout << "all " << checked_ << " expectations held";
+    } else {
+      std::cout << "done";
+    }
+    std::cout << "\n";
+    checked_ = failed_ = 0;
+    stopped_.clear();
+  }
+  double lastTime() const { return lastTime_; }
+  bool json() const { return json_; }
+
+ private:
+  bool json_;
+  Timeline timeline_;
+  int checked_ = 0, failed_ = 0;
+  std::string stopped_;
+  double lastTime_ = 0;
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  // The version the library saw when it was loaded with this process.
+  const std::string loadedVersion = objc::UIDevice::currentDevice()->systemVersion()->utf8();
+
+  Options o;
+  CLI::App app{"orvel-sim: runs a sample host application with the Orvel SDK on a simulated device and shows what "
+               "the library does. Without a command it runs the tour.",
+               "orvel-sim"};
+  addCommonOptions(app, o);
+  app.require_subcommand(0, 1);
+
+  CLI::App* tour = app.add_subcommand(
+      "tour", "Run the built-in tour: launch, permission, device token, pushes in the background and foreground, a "
+              "silent push, local notifications (one with a downloaded attachment), badge changes and removal, with "
+              "expectations that check themselves");
+  addCommonOptions(*tour, o);
+
+  CLI::App* push = app.add_subcommand(
+      "push", "Deliver one payload file to the sample host after launching it the usual way (it registers with "
+              "types 7, the device answers allow)");
+  addCommonOptions(*push, o);
+  push->add_option("FILE", o.file,
+                   "A JSON payload: an \"aps\" dictionary, custom keys, an optional \"Simulator Target Bundle\"; - "
+                   "reads standard input")
+      ->required();
+  push->add_option("--state", o.state, "The application's state when the push arrives")
+      ->check(CLI::IsMember({"active", "inactive", "background", "not-running"}));
+  push->add_flag("--open", o.open, "Then open the notification, as the user tapping it");
+
+  CLI::App* run = app.add_subcommand("run", "Run a scenario file (see README.md for the format)");
+  addCommonOptions(*run, o);
+  run->add_option("SCENARIO", o.file, "A scenario file; - reads standard input")->required();
+
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::CallForHelp&) {
+    std::cout << app.help();
+    return 0;
+  } catch (const CLI::CallForAllHelp&) {
+    std::cout << app.help("", CLI::AppFormatMode::All);
+    return 0;
+  } catch (const CLI::ParseError& e) {
+    // A subcommand's --help is reported through its own parse error.
+    if (e.get_exit_code() == static_cast<int>(CLI::ExitCodes::Success)) {
+      for (CLI::App* sub : {tour, push, run})
+        if (sub->parsed()) {
+          std::cout << sub->help();
+          return 0;
+        }
+      std::cout << app.help();
+      return 0;
+    }
+    return badUsage(e.what());
+  }
+
+  // ---- the input, checked in full before anything runs ----
+  std::string input;  // what a child reads from standard input
+  Scenario scenario;
+  try {
+    if (push->parsed()) {
+      std::string content = readInput(o.file);
+      if (o.file == "-") input = content;
+      Step step = parsePushFile(content, displayName(o.file));
+      scenario = pushScenario(displayName(o.file), std::move(step), o.state, o.open);
+    } else if (run->parsed()) {
+      std::string content = readInput(o.file);
+      if (o.file == "-") input = content;
+      std::string directory = o.file == "-" ? "." : std::filesystem::path(o.file).parent_path().string();
+      scenario = parseScenario(content, displayName(o.file), directory.empty() ? "." : directory);
+    } else {
+      std::string_view text(reinterpret_cast<const char*>(kTourJson), sizeof kTourJson);
+      scenario = parseScenario(text, "tour.json", ".");
+    }
+  } catch (const BadInput& e) {
+    std::cerr << e.what() << "\n";
+    return kBadInput;
+  }
+
+  RunOptions runOptions;
+  if (!o.clock.empty()) {
+    std::optional<double> start = parseISO8601(o.clock);
+    if (!start) return badUsage("--clock: \"" + o.clock + "\" is not an ISO-8601 time such as 2026-01-01T08:00:00Z");
+    runOptions.startTime = *start;
+  }
+  std::vector<std::string> versions = scenario.versions;
+  if (!o.os.empty()) versions = splitVersions(o.os);
+  if (versions.empty()) versions = {loadedVersion};
+  for (const auto& v : versions) {
+    if (!isVersion(v)) return badUsage("--os: \"" + v + "\" is not a system version such as 9.3 or 13.0");
+  }
+
+  const std::string title = push->parsed() ? "push " + displayName(o.file)
+                            : run->parsed() ? "run " + displayName(o.file)
+                                            : std::string("tour");
+  Output out(o.json);
+
+  // ---- one version, the one loaded: run here ----
+  if (versions.size() == 1 && versions.front() == loadedVersion) {
+    out.heading(title + " on system " + loadedVersion);
+    RunResult result = runScenario(scenario, runOptions, [&](const Record& r) { out.write(r); });
+    out.summary(title);
+    return result.exitStatus();
+  }
+  if (std::getenv(kChildMarker)) {
+    std::cerr << "orvel-sim: started for system " << versions.front() << " but loaded with " << loadedVersion << "\n";
+    return 1;
+  }
+
+  // ---- otherwise each version in a process of its own ----
+  std::vector<std::string> arguments(argv + 1, argv + argc);
+  std::string self;
+  try {
+    self = selfExecutable();
+  } catch (const std::exception& e) {
+    std::cerr << "orvel-sim: " << e.what() << "\n";
+    return 1;
+  }
+  std::vector<std::vector<Record>> runs;
+  int status = 0;
+  for (const auto& version : versions) {
+    out.heading(title + " on system " + version);
+    std::vector<Record> records;
+    ChildResult child;
+    try {
+      child = runChild(self, childArguments(arguments, version), version, input, [&](const std::string& line) {
+        Json parsed = Json::parse(line, nullptr, false);
+        if (parsed.is_discarded() || !parsed.is_object()) {
+          std::cout << line << "\n";  // not a record: pass it on as it is
+          return;
+        }
+        Record r = Record::fromJson(parsed);
+        records.push_back(r);
+        out.write(r, versions.size() > 1 ? version : "");
+      });
+    } catch (const std::exception& e) {
+      std::cerr << "orvel-sim: " << e.what() << "\n";
+      return 1;
+    }
+    if (!child.problem.empty()) std::cerr << "orvel-sim: the run on system " << version << " failed: " << child.problem << "\n";
+    out.summary(title + " on system " + version);
+    status = std::max(status, child.exitStatus);
+    runs.push_back(std::move(records));
+  }
+  if (versions.size() > 1) {
+    Comparison comparison = Comparison::of(versions, runs);
+    if (out.json()) {
+      for (Json row : comparison.toJson()) {
+        Json line{{"t", std::round(out.lastTime() * 1000) / 1000}};
+        for (auto it = row.begin(); it != row.end(); ++it) line[it.key()] = it.value();
+        std::cout << line.dump() << "\n";
+      }
+    } else {
+      comparison.print(std::cout);
+    }
+  }
+  return status;
+}

@@ -1,0 +1,532 @@
+#include "sim/Records.h"
+
+#include <algorithm>
+#include <cinttypes>
+#include <cmath>
+#include <cstdio>
+#include <filesystem>
+
+#include "Device/Device.h"
+#include "UIKit/UIKit.h"
+#include "UserNotifications/UserNotifications.h"
+#include "orvel/Orvel.h"
+#include "sim/Scenario.h"
+
+namespace orvelsim {
+
+using namespace objc;
+
+namespace {
+
+// Device time since the start, to the millisecond: enough to read, and
+// stable in text.
+double roundedTime(double t) { return std::round(t * 1000) / 1000; }
+
+std::string hex(const NSData* data) {
+  static const char digits[] = "0123456789ABCDEF";
+  std::string out;
+  out.reserve(data->length() * 2);
+  for (uint8_t b : data->vector()) {
+    out += digits[b >> 4];
+    out += digits[b & 15];
+  }
+  return out;
+}
+
+std::string nameOf(const NSObject* object) { return object_getClassName(const_cast<NSObject*>(object)); }
+
+void putString(Json& out, const char* key, const NSString* value) {
+  if (value) out[key] = value->utf8();
+}
+
+Json triggerToJson(const UNNotificationTrigger* trigger) {
+  if (!trigger) return nullptr;
+  Json out = Json::object();
+  if (dynamic_cast<const UNPushNotificationTrigger*>(trigger)) {
+    out["kind"] = "push";
+  } else if (auto* t = dynamic_cast<const UNTimeIntervalNotificationTrigger*>(trigger)) {
+    out["kind"] = "timeInterval";
+    out["timeInterval"] = t->timeInterval();
+  } else if (auto* c = dynamic_cast<const UNCalendarNotificationTrigger*>(trigger)) {
+    out["kind"] = "calendar";
+    out["dateComponents"] = c->dateComponents() ? c->dateComponents()->description() : "";
+  } else if (auto* l = dynamic_cast<const UNLocationNotificationTrigger*>(trigger)) {
+    out["kind"] = "location";
+    if (l->region() && l->region()->identifier()) out["region"] = l->region()->identifier()->utf8();
+  } else {
+    out["kind"] = nameOf(trigger);
+  }
+  if (trigger->repeats()) out["repeats"] = true;
+  return out;
+}
+
+Json contentToJson(const UNNotificationContent* c) {
+  Json out = Json::object();
+  putString(out, "title", c->title());
+  putString(out, "subtitle", c->subtitle());
+  putString(out, "body", c->body());
+  if (c->badge()) out["badge"] = valueToJson(c->badge());
+  if (c->sound()) out["sound"] = c->sound()->name() ? c->sound()->name()->utf8() : "default";
+  if (c->attachments() && c->attachments()->count()) out["attachments"] = valueToJson(c->attachments());
+  putString(out, "threadIdentifier", c->threadIdentifier());
+  putString(out, "launchImageName", c->launchImageName());
+  putString(out, "summaryArgument", c->summaryArgument());
+  if (c->summaryArgumentCount()) out["summaryArgumentCount"] = c->summaryArgumentCount();
+  putString(out, "targetContentIdentifier", c->targetContentIdentifier());
+  if (c->userInfo()) out["userInfo"] = valueToJson(c->userInfo());
+  return out;
+}
+
+Json requestToJson(const UNNotificationRequest* r) {
+  Json out = Json::object();
+  putString(out, "identifier", r->identifier());
+  if (r->content()) out["content"] = contentToJson(r->content());
+  if (r->trigger()) out["trigger"] = triggerToJson(r->trigger());
+  return out;
+}
+
+Json localToJson(const UILocalNotification* n) {
+  Json out = Json::object();
+  putString(out, "alertTitle", n->alertTitle());
+  putString(out, "alertBody", n->alertBody());
+  putString(out, "soundName", n->soundName());
+  if (n->applicationIconBadgeNumber()) out["badge"] = n->applicationIconBadgeNumber();
+  if (n->fireDate()) out["fireDate"] = formatISO8601(n->fireDate()->timeIntervalSince1970());
+  if (n->repeatInterval()) out["repeatInterval"] = n->repeatInterval();
+  if (n->region() && n->region()->identifier()) {
+    out["region"] = n->region()->identifier()->utf8();
+    out["regionTriggersOnce"] = n->regionTriggersOnce();
+  }
+  putString(out, "alertLaunchImage", n->alertLaunchImage());
+  if (n->userInfo()) out["userInfo"] = valueToJson(n->userInfo());
+  return out;
+}
+
+// A completion value as the device writes it: empty for none, else a number.
+Json deviceValue(const std::string& text) {
+  if (text.empty()) return nullptr;
+  Json parsed = Json::parse(text, nullptr, false);
+  if (parsed.is_discarded()) return text;
+  return parsed;
+}
+
+std::string compact(const Json& value, size_t limit = 96) {
+  std::string s = value.is_string() ? value.get<std::string>() : value.dump(-1, ' ', false, Json::error_handler_t::replace);
+  if (s.size() > limit) {
+    size_t cut = limit;
+    while (cut > 0 && (static_cast<unsigned char>(s[cut]) & 0xC0) == 0x80) --cut;  // whole characters only
+    s = s.substr(0, cut) + "…";
+  }
+  return s;
+}
+
+std::string str(const Json& j, const char* key) {
+  auto it = j.find(key);
+  if (it == j.end() || it->is_null()) return "";
+  return it->is_string() ? it->get<std::string>() : it->dump();
+}
+
+const char* messageTypeName(int64_t type) {
+  switch (type) {
+    case 0:
+      return "remote received";
+    case 1:
+      return "local received";
+    case 2:
+      return "remote opened";
+    case 3:
+      return "local opened";
+  }
+  return "unknown";
+}
+
+std::string describeMessage(const Json& object) {
+  if (!object.is_object()) return compact(object);
+  int64_t type = object.value("notificationMessageType", int64_t{0});
+  std::string out = "type " + std::to_string(type) + " (" + messageTypeName(type) + ")";
+  if (object.contains("identifier")) out += " id " + str(object, "identifier");
+  if (auto n = object.find("notification"); n != object.end() && n->is_object()) {
+    std::string title = str(*n, "title"), body = str(*n, "body");
+    if (!title.empty()) out += " \"" + title + "\"";
+    if (!body.empty()) out += " \"" + body + "\"";
+    if (n->contains("badge")) out += " badge " + str(*n, "badge");
+    if (n->value("silentPush", false)) out += " silent";
+  }
+  return out;
+}
+
+}  // namespace
+
+// ---- records ----
+
+Json Record::toJson() const {
+  Json out = Json::object();
+  out["t"] = roundedTime(t);
+  out["kind"] = kind;
+  for (auto it = fields.begin(); it != fields.end(); ++it) out[it.key()] = it.value();
+  return out;
+}
+
+Record Record::fromJson(const Json& line) {
+  Record r;
+  r.t = line.value("t", 0.0);
+  r.kind = line.value("kind", std::string());
+  for (auto it = line.begin(); it != line.end(); ++it) {
+    if (it.key() != "t" && it.key() != "kind") r.fields[it.key()] = it.value();
+  }
+  return r;
+}
+
+Json valueToJson(const NSObject* value) {
+  if (!value || dynamic_cast<const NSNull*>(value)) return nullptr;
+  if (auto* s = dynamic_cast<const NSString*>(value)) return s->utf8();
+  if (auto* n = dynamic_cast<const NSNumber*>(value)) {
+    switch (n->kind()) {
+      case NSNumber::Kind::Bool:
+        return n->boolValue();
+      case NSNumber::Kind::Signed:
+        return n->integerValue();
+      case NSNumber::Kind::Unsigned:
+        return n->unsignedIntegerValue();
+      case NSNumber::Kind::Double:
+        if (!std::isfinite(n->doubleValue())) return n->description();
+        return n->doubleValue();
+    }
+  }
+  if (auto* d = dynamic_cast<const NSData*>(value)) return hex(d);
+  if (auto* e = dynamic_cast<const NSError*>(value)) {
+    return Json{{"domain", e->domain() ? e->domain()->utf8() : ""}, {"code", e->code()}};
+  }
+  if (auto* a = dynamic_cast<const NSArray*>(value)) {
+    Json out = Json::array();
+    for (const Id& item : *a) out.push_back(valueToJson(item.get()));
+    return out;
+  }
+  if (auto* d = dynamic_cast<const NSDictionary*>(value)) {
+    Json out = Json::object();
+    for (const auto& entry : *d) {
+      auto* key = dynamic_cast<const NSString*>(entry.key.get());
+      out[key ? key->utf8() : entry.key->description()] = valueToJson(entry.value.get());
+    }
+    return out;
+  }
+  if (auto* date = dynamic_cast<const NSDate*>(value)) return formatISO8601(date->timeIntervalSince1970());
+  if (auto* m = dynamic_cast<const OrvelNotificationMessage*>(value)) return valueToJson(m->convertDictionary().get());
+  if (auto* c = dynamic_cast<const OrvelNotificationContent*>(value)) return valueToJson(c->convertDictionary().get());
+  if (auto* n = dynamic_cast<const UNNotification*>(value)) {
+    Json out = n->request() ? requestToJson(n->request()) : Json::object();
+    if (n->date()) out["date"] = formatISO8601(n->date()->timeIntervalSince1970());
+    return out;
+  }
+  if (auto* r = dynamic_cast<const UNNotificationResponse*>(value)) {
+    Json out = Json::object();
+    putString(out, "actionIdentifier", r->actionIdentifier());
+    out["notification"] = valueToJson(r->notification());
+    return out;
+  }
+  if (auto* r = dynamic_cast<const UNNotificationRequest*>(value)) return requestToJson(r);
+  if (auto* c = dynamic_cast<const UNNotificationContent*>(value)) return contentToJson(c);
+  if (auto* t = dynamic_cast<const UNNotificationTrigger*>(value)) return triggerToJson(t);
+  if (auto* a = dynamic_cast<const UNNotificationAttachment*>(value)) {
+    Json out = Json::object();
+    putString(out, "identifier", a->identifier());
+    putString(out, "type", a->type());
+    if (a->URL() && a->URL()->path()) {
+      out["file"] = std::filesystem::path(a->URL()->path()->utf8()).filename().string();
+    }
+    return out;
+  }
+  if (auto* l = dynamic_cast<const UILocalNotification*>(value)) return localToJson(l);
+  if (auto* s = dynamic_cast<const UIUserNotificationSettings*>(value)) return Json{{"types", s->types()}};
+  if (dynamic_cast<const NSBlock*>(value)) return "<block>";
+  return nameOf(value);
+}
+
+Record fromDeviceRecord(const DeviceRecord& d, double startTime) {
+  Record r;
+  r.t = d.time - startTime;
+  r.kind = d.kind;
+  Json& f = r.fields;
+  if (d.kind == "os") {
+    f["call"] = d.has("selector") ? d.get("selector") : d.get("notification");
+    f["state"] = d.get("state");
+    f["receiver"] = d.get("receiver");
+    if (d.has("id")) f["id"] = d.get("id");
+  } else if (d.kind == "completion") {
+    f["call"] = d.get("callback");
+    f["value"] = deviceValue(d.get("value"));
+    if (d.get("call") != "1") f["count"] = deviceValue(d.get("call"));
+  } else if (d.kind == "badge") {
+    f["value"] = deviceValue(d.get("value"));
+  } else if (d.kind == "local") {
+    f["action"] = d.get("change");
+    f["id"] = d.get("id");
+    f["list"] = d.get("list");
+    if (d.has("reason")) f["reason"] = d.get("reason");
+  } else if (d.kind == "log") {
+    f["text"] = d.get("line");
+  } else if (d.kind == "fault") {
+    f["fault"] = d.get("fault");
+    f["call"] = d.get("callback");
+    f["detail"] = d.get("detail");
+  } else {
+    for (const auto& [k, v] : d.fields) f[k] = v;
+  }
+  return r;
+}
+
+// ---- recorder ----
+
+void Recorder::setClock(Clock clock) {
+  std::lock_guard<std::recursive_mutex> g(lock_);
+  clock_ = std::move(clock);
+}
+
+void Recorder::setSink(Sink sink) {
+  std::lock_guard<std::recursive_mutex> g(lock_);
+  sink_ = std::move(sink);
+}
+
+double Recorder::now() const {
+  std::lock_guard<std::recursive_mutex> g(lock_);
+  return clock_ ? clock_() : 0;
+}
+
+void Recorder::add(std::string kind, Json fields) {
+  Record r;
+  r.kind = std::move(kind);
+  r.fields = std::move(fields);
+  std::lock_guard<std::recursive_mutex> g(lock_);
+  r.t = clock_ ? clock_() : 0;
+  add(std::move(r));
+}
+
+void Recorder::add(Record record) {
+  std::lock_guard<std::recursive_mutex> g(lock_);
+  records_.push_back(std::move(record));
+  if (sink_) sink_(records_.back());
+}
+
+std::vector<Record> Recorder::records() const {
+  std::lock_guard<std::recursive_mutex> g(lock_);
+  return records_;
+}
+
+size_t Recorder::size() const {
+  std::lock_guard<std::recursive_mutex> g(lock_);
+  return records_.size();
+}
+
+// ---- timeline ----
+
+std::string describeRecord(const Record& r) {
+  const Json& f = r.fields;
+  const std::string& k = r.kind;
+  if (k == "step") {
+    std::string out = str(f, "step");
+    auto v = f.find("value");
+    if (v != f.end() && !v->is_null() && !(v->is_object() && v->empty()) && !(v->is_boolean() && v->get<bool>())) {
+      out += " " + compact(*v, 88);
+    }
+    if (f.contains("id")) out += "  → id " + str(f, "id");
+    return out;
+  }
+  if (k == "note") return str(f, "text");
+  if (k == "os") {
+    std::string receiver = str(f, "receiver");
+    std::string out = receiver == "NSNotificationCenter" ? "broadcast " + str(f, "call")
+                                                         : receiver + " ← " + str(f, "call");
+    out += "  [" + str(f, "state") + "]";
+    if (f.contains("id")) out += " id " + str(f, "id");
+    return out;
+  }
+  if (k == "host") {
+    std::string out = str(f, "call");
+    Json shown = Json::array();
+    if (auto a = f.find("args"); a != f.end() && a->is_array()) {
+      for (const Json& item : *a) {
+        if (item.is_null() || (item.is_string() && (item == "UIApplication" || item == "UNUserNotificationCenter")))
+          continue;
+        shown.push_back(item);
+      }
+    }
+    if (!shown.empty()) out += "  " + compact(shown.size() == 1 ? shown[0] : shown, 72);
+    if (f.contains("completion")) out += "  (completes with " + compact(f["completion"]) + ")";
+    return out;
+  }
+  if (k == "event") {
+    std::string name = str(f, "name");
+    const Json object = f.value("object", Json());
+    std::string out = name + "  ";
+    if (name == "OrvelDidReceiveMessageNotification") {
+      out += describeMessage(object);
+    } else if (f.contains("userInfo")) {
+      out += compact(f["userInfo"], 80);
+    } else {
+      out += compact(object, 80);
+    }
+    return out;
+  }
+  if (k == "completion") {
+    std::string out = str(f, "call") + " → " + compact(f.value("value", Json()), 72);
+    if (f.contains("count")) out += "  (call " + str(f, "count") + ")";
+    return out;
+  }
+  if (k == "badge") return "badge = " + str(f, "value");
+  if (k == "local") {
+    std::string out = str(f, "list") + " " + str(f, "action") + " " + str(f, "id");
+    if (f.contains("reason")) out += " (" + str(f, "reason") + ")";
+    return out;
+  }
+  if (k == "log") return "\"" + compact(f.value("text", Json("")), 100) + "\"";
+  if (k == "expect") {
+    bool ok = f.value("ok", false);
+    std::string out = std::string(ok ? "ok    " : "FAILED ") + str(f, "what");
+    if (!ok && f.contains("actual")) out += "; actual: " + compact(f["actual"], 80);
+    return out;
+  }
+  if (k == "fault") return str(f, "fault") + ": " + str(f, "detail");
+  if (k == "error") return str(f, "what");
+  return compact(f);
+}
+
+void Timeline::heading(const std::string& text) { out_ << "\n== " << text << " ==\n"; }
+
+void Timeline::write(const Record& r) {
+  char time[32];
+  std::snprintf(time, sizeof time, "%9.3f", roundedTime(r.t));
+  std::string kind = r.kind;
+  if (r.kind == "step" || r.kind == "note") {
+    // Steps stand out: they are what the scenario asked for.
+    if (r.kind == "note") {
+      out_ << "\n" << time << "  # " << describeRecord(r) << "\n";
+    } else {
+      out_ << time << "  ▶ " << describeRecord(r) << "\n";
+    }
+    return;
+  }
+  kind.resize(std::max<size_t>(kind.size(), 10), ' ');
+  out_ << time << "    " << kind << " " << describeRecord(r) << "\n";
+}
+
+// ---- comparison ----
+
+namespace {
+
+struct RunSummary {
+  std::map<std::string, int> events;
+  std::string messageTypes;
+  std::string badgeWrites;
+  std::string finalBadge = "-";
+  std::map<std::string, int> hostCalls;
+};
+
+RunSummary summarise(const std::vector<Record>& records) {
+  RunSummary s;
+  for (const Record& r : records) {
+    if (r.kind == "event") {
+      std::string name = str(r.fields, "name");
+      ++s.events[name];
+      if (name == "OrvelDidReceiveMessageNotification") {
+        const Json object = r.fields.value("object", Json());
+        int64_t type = object.is_object() ? object.value("notificationMessageType", int64_t{0}) : 0;
+        if (!s.messageTypes.empty()) s.messageTypes += " ";
+        s.messageTypes += std::to_string(type);
+      }
+    } else if (r.kind == "badge") {
+      if (!s.badgeWrites.empty()) s.badgeWrites += " ";
+      s.finalBadge = str(r.fields, "value");
+      s.badgeWrites += s.finalBadge;
+    } else if (r.kind == "host") {
+      ++s.hostCalls[str(r.fields, "call")];
+    }
+  }
+  if (s.messageTypes.empty()) s.messageTypes = "-";
+  if (s.badgeWrites.empty()) s.badgeWrites = "-";
+  return s;
+}
+
+}  // namespace
+
+Comparison Comparison::of(const std::vector<std::string>& versions, const std::vector<std::vector<Record>>& runs) {
+  Comparison c;
+  c.versions = versions;
+  std::vector<RunSummary> summaries;
+  for (const auto& run : runs) summaries.push_back(summarise(run));
+  auto addIfDiffers = [&](std::string what, std::vector<std::string> values) {
+    bool differs = std::adjacent_find(values.begin(), values.end(), std::not_equal_to<>()) != values.end();
+    if (differs) c.rows.push_back({std::move(what), std::move(values)});
+  };
+  auto counted = [&](const char* prefix, std::map<std::string, int> RunSummary::*field) {
+    std::set<std::string> names;
+    for (const auto& s : summaries)
+      for (const auto& [name, n] : s.*field) names.insert(name);
+    for (const auto& name : names) {
+      std::vector<std::string> values;
+      for (const auto& s : summaries) {
+        auto it = (s.*field).find(name);
+        values.push_back(std::to_string(it == (s.*field).end() ? 0 : it->second));
+      }
+      addIfDiffers(std::string(prefix) + name, std::move(values));
+    }
+  };
+  counted("event ", &RunSummary::events);
+  {
+    std::vector<std::string> values;
+    for (const auto& s : summaries) values.push_back(s.messageTypes);
+    addIfDiffers("message types", std::move(values));
+  }
+  {
+    std::vector<std::string> writes, finals;
+    for (const auto& s : summaries) {
+      writes.push_back(s.badgeWrites);
+      finals.push_back(s.finalBadge);
+    }
+    addIfDiffers("badge writes", std::move(writes));
+    addIfDiffers("final badge", std::move(finals));
+  }
+  counted("host ", &RunSummary::hostCalls);
+  return c;
+}
+
+void Comparison::print(std::ostream& out) const {
+  std::string list;
+  for (const auto& v : versions) list += (list.empty() ? "" : ", ") + v;
+  out << "\n== what differed between " << list << " ==\n";
+  if (rows.empty()) {
+    out << "nothing: the same events, message types, badge and host callbacks on every version\n";
+    return;
+  }
+  size_t whatWidth = 4;
+  for (const auto& r : rows) whatWidth = std::max(whatWidth, r.what.size());
+  std::vector<size_t> widths;
+  for (size_t i = 0; i < versions.size(); ++i) {
+    size_t w = versions[i].size();
+    for (const auto& r : rows) w = std::max(w, r.values[i].size());
+    widths.push_back(w);
+  }
+  auto line = [&](const std::string& what, const std::vector<std::string>& cells) {
+    std::string s = what;
+    s.resize(whatWidth, ' ');
+    for (size_t i = 0; i < cells.size(); ++i) {
+      std::string cell = cells[i];
+      if (i + 1 < cells.size()) cell.resize(widths[i], ' ');
+      s += "  " + cell;
+    }
+    out << s << "\n";
+  };
+  line("what", versions);
+  for (const auto& r : rows) line(r.what, r.values);
+}
+
+std::vector<Json> Comparison::toJson() const {
+  std::vector<Json> out;
+  for (const auto& r : rows) {
+    Json values = Json::object();
+    for (size_t i = 0; i < versions.size(); ++i) values[versions[i]] = r.values[i];
+    out.push_back(Json{{"kind", "compare"}, {"what", r.what}, {"values", values}});
+  }
+  return out;
+}
+
+}  // namespace orvelsim

@@ -1,0 +1,464 @@
+#include "sim/Runner.h"
+
+#include <httplib.h>
+
+#include <atomic>
+#include <cmath>
+#include <memory>
+#include <optional>
+#include <thread>
+
+#include "Device/Device.h"
+#include "UIKit/UIKit.h"
+#include "UserNotifications/UserNotifications.h"
+#include "orvel/Orvel.h"
+#include "sim/SampleHost.h"
+
+namespace orvelsim {
+
+using namespace objc;
+
+namespace {
+
+// How long, in real time, a scheduling step waits for the library to say
+// what it scheduled (a download from the simulator's own server included).
+constexpr double kScheduleWaitSeconds = 10;
+
+// A 1x1 PNG.
+const unsigned char kPicture[] = {
+    0x89, 0x50, 0x4E, 0x47, 0x0D, 0x0A, 0x1A, 0x0A, 0x00, 0x00, 0x00, 0x0D, 0x49, 0x48, 0x44, 0x52, 0x00, 0x00,
+    0x00, 0x01, 0x00, 0x00, 0x00, 0x01, 0x08, 0x06, 0x00, 0x00, 0x00, 0x1F, 0x15, 0xC4, 0x89, 0x00, 0x00, 0x00,
+    0x0D, 0x49, 0x44, 0x41, 0x54, 0x78, 0x9C, 0x63, 0xF8, 0xCF, 0xC0, 0xF0, 0x1F, 0x00, 0x05, 0x00, 0x01, 0xFF,
+    0x89, 0x99, 0x3D, 0x1D, 0x00, 0x00, 0x00, 0x00, 0x49, 0x45, 0x4E, 0x44, 0xAE, 0x42, 0x60, 0x82};
+
+// The files scheduling steps name with "$SERVER/...": served on 127.0.0.1
+// on a port of the system's choosing, from the first step that needs them.
+class AttachmentServer {
+ public:
+  AttachmentServer() {
+    std::string picture(reinterpret_cast<const char*>(kPicture), sizeof kPicture);
+    server_.Get("/picture.png", [picture](const httplib::Request&, httplib::Response& res) {
+      res.set_content(picture, "image/png");
+    });
+    server_.Get("/sound.mp3", [](const httplib::Request&, httplib::Response& res) {
+      res.set_content(std::string(512, '\x55'), "audio/mpeg");
+    });
+    server_.Get("/notes.txt", [](const httplib::Request&, httplib::Response& res) {
+      res.set_content("not a media file\n", "text/plain");
+    });
+    port_ = server_.bind_to_any_port("127.0.0.1");
+    if (port_ <= 0) throw std::runtime_error("cannot serve attachments on 127.0.0.1");
+    // Bound and listening already: connections wait in the backlog until
+    // the thread accepts them.
+    thread_ = std::thread([this] { server_.listen_after_bind(); });
+  }
+  ~AttachmentServer() {
+    server_.stop();
+    thread_.join();
+  }
+  std::string base() const { return "http://127.0.0.1:" + std::to_string(port_); }
+
+ private:
+  httplib::Server server_;
+  int port_ = 0;
+  std::thread thread_;
+};
+
+std::string stateName(AppState state) { return state == AppState::NotRunning ? "not-running" : appStateName(state); }
+
+AppState stateFrom(const std::string& name) {
+  if (name == "active") return AppState::Active;
+  if (name == "inactive") return AppState::Inactive;
+  if (name == "background") return AppState::Background;
+  return AppState::NotRunning;
+}
+
+Ref<NSString> optionalString(const std::optional<std::string>& s) { return s ? str(*s) : nullptr; }
+
+class Run {
+ public:
+  Run(const Scenario& scenario, const RunOptions& options, Recorder::Sink sink)
+      : scenario_(scenario), start_(options.startTime) {
+    recorder_.setSink(std::move(sink));
+    DeviceOptions deviceOptions;
+    deviceOptions.startTime = options.startTime;
+    // The log's lines become records; they need not go to standard error too.
+    deviceOptions.logPassOn = [](const std::string&) {};
+    device_.emplace(deviceOptions);
+    recorder_.setClock([this] { return device_->now() - start_; });
+    device_->setRecordObserver([this](const DeviceRecord& r) { recorder_.add(fromDeviceRecord(r, start_)); });
+    host_.emplace(scenario.host, recorder_);
+  }
+
+  ~Run() {
+    device_->setRecordObserver(nullptr);
+    host_.reset();
+    device_.reset();
+    server_.reset();
+  }
+
+  RunResult run() {
+    for (const Step& step : scenario_.steps) {
+      // A note is its own record; every other step is announced first.
+      if (step.kind != Step::Kind::Note) {
+        Json fields{{"step", step.name}, {"value", step.value}};
+        if (step.at.line) fields["line"] = step.at.line;
+        if (step.kind == Step::Kind::Push) fields["id"] = nextPushIdentifier();
+        recorder_.add("step", std::move(fields));
+      }
+      try {
+        perform(step);
+      } catch (const std::exception& e) {
+        std::string what = e.what();
+        recorder_.add("error", Json{{"what", quoted(step.name) + " could not be carried out: " + what},
+                                    {"step", step.name},
+                                    {"line", step.at.line}});
+        result_.completed = false;
+        break;
+      }
+    }
+    return result_;
+  }
+
+ private:
+  static std::string quoted(const std::string& s) { return "\"" + s + "\""; }
+
+  std::string nextPushIdentifier() { return "push-" + std::to_string(++pushes_); }
+  std::string currentPushIdentifier() const { return "push-" + std::to_string(pushes_); }
+
+  void perform(const Step& step) {
+    Device& d = *device_;
+    switch (step.kind) {
+      case Step::Kind::Launch:
+        d.launch(host_->factory(), launchOptions(step.launch));
+        break;
+      case Step::Kind::State:
+        d.setState(stateFrom(step.text));
+        break;
+      case Step::Kind::Register:
+        host_->registerForRemoteNotification(step.flag, step.integer);
+        d.settle();
+        break;
+      case Step::Kind::Answer:
+        d.setAuthorizationAnswer(step.text == "allow");
+        break;
+      case Step::Kind::Token:
+        d.setRemoteRegistrationError(nullptr);
+        d.setDeviceToken(step.flag ? step.token.get() : nullptr);
+        break;
+      case Step::Kind::RegistrationError:
+        d.setRemoteRegistrationError(step.flag ? NSError::errorWithDomain(step.errorDomain, step.integer).get()
+                                               : nullptr);
+        break;
+      case Step::Kind::Push:
+        d.push(step.payload, str(currentPushIdentifier()).get());
+        break;
+      case Step::Kind::Open:
+        if (!(step.text == "latest" ? d.openLatest() : d.open(step.text))) {
+          throw std::runtime_error(step.text == "latest" ? "no delivered notification is listed"
+                                                         : "no delivered notification has the identifier " +
+                                                               quoted(step.text));
+        }
+        break;
+      case Step::Kind::OpenSettings:
+        d.openSettings();
+        break;
+      case Step::Kind::Schedule:
+        schedule(step.schedule);
+        break;
+      case Step::Kind::Advance:
+        d.advance(step.seconds);
+        break;
+      case Step::Kind::SetBadge:
+        OrvelCenter::setBadge(step.integer);
+        d.settle();
+        break;
+      case Step::Kind::ClearBadge:
+        OrvelCenter::clearBadge();
+        d.settle();
+        break;
+      case Step::Kind::ClearNoticeBar:
+        OrvelCenter::clearNoticeBar();
+        d.settle();
+        break;
+      case Step::Kind::Remove:
+        remove(step);
+        d.settle();
+        break;
+      case Step::Kind::ForegroundType:
+        send<void>(OrvelContext::currentContext(), sel<"setForegroundType:">(), step.integer);
+        break;
+      case Step::Kind::AuthorizationStatus:
+        authorizationStatus(step.text);
+        break;
+      case Step::Kind::EnterRegion:
+        d.enterRegion(step.text);
+        break;
+      case Step::Kind::Note:
+        recorder_.add("note", Json{{"text", step.text}});
+        break;
+      case Step::Kind::Expect:
+        for (const Expectation& e : step.expectations) check(e);
+        sinceExpect_ = recorder_.size();
+        break;
+    }
+  }
+
+  LaunchOptions launchOptions(const LaunchSpec& spec) {
+    LaunchOptions o;
+    o.background = spec.background;
+    if (spec.localNotification) {
+      const LocalNotificationSpec& l = *spec.localNotification;
+      auto n = make<UILocalNotification>();
+      n->setAlertTitle(optionalString(l.alertTitle));
+      n->setAlertBody(optionalString(l.alertBody));
+      n->setSoundName(optionalString(l.soundName));
+      n->setApplicationIconBadgeNumber(l.badge);
+      n->setUserInfo(l.userInfo);
+      o.localNotification = n;
+    }
+    o.remoteNotification = spec.remoteNotification;
+    return o;
+  }
+
+  void authorizationStatus(const std::string& what) {
+    if (what == "query") {
+      host_->requestAuthorizationStatus();
+      device_->settle();
+      return;
+    }
+    UNAuthorizationStatus status = what == "not-determined" ? UNAuthorizationStatusNotDetermined
+                                   : what == "denied"       ? UNAuthorizationStatusDenied
+                                   : what == "provisional"  ? UNAuthorizationStatusProvisional
+                                                            : UNAuthorizationStatusAuthorized;
+    device_->setAuthorizationStatus(status);
+  }
+
+  void remove(const Step& step) {
+    Ref<NSArray> identifiers;
+    if (step.identifiers) {
+      std::vector<Id> items;
+      for (const auto& s : *step.identifiers) items.push_back(str(s));
+      identifiers = make<NSArray>(std::move(items));
+    }
+    OrvelCenter::removeNotificationWithIdentifiers(identifiers,
+                                                   static_cast<OrvelNotificationRequestStatus>(step.integer));
+  }
+
+  // ---- scheduling ----
+
+  // String values "$SERVER/<file>" become addresses on the simulator's server.
+  Id withServer(NSObject* value) {
+    if (auto* s = asString(value)) {
+      if (!s->hasPrefix("$SERVER/")) return Id(value);
+      if (!server_) server_ = std::make_unique<AttachmentServer>();
+      return str(server_->base() + s->utf8().substr(std::string_view("$SERVER").size()));
+    }
+    if (auto* a = asArray(value)) {
+      std::vector<Id> items;
+      for (const Id& item : *a) items.push_back(withServer(item.get()));
+      return make<NSArray>(std::move(items));
+    }
+    if (auto* d = asDictionary(value)) {
+      auto out = NSMutableDictionary::dictionary();
+      for (const auto& entry : *d) out->setObject(withServer(entry.value.get()), entry.key.get());
+      return out->copy();
+    }
+    return Id(value);
+  }
+
+  Ref<OrvelNotificationContent> content(const ContentSpec& c) {
+    auto content = make<OrvelNotificationContent>();
+    content->setTitle(optionalString(c.title));
+    content->setSubTitle(optionalString(c.subTitle));
+    content->setBody(optionalString(c.body));
+    content->setSound(optionalString(c.sound));
+    if (c.badge) content->setBadge(NSNumber::numberWithInteger(*c.badge));
+    content->setThreadIdentifier(optionalString(c.threadIdentifier));
+    content->setLaunchImageName(optionalString(c.launchImageName));
+    content->setSummaryArgument(optionalString(c.summaryArgument));
+    content->setSummaryArgumentCount(c.summaryArgumentCount);
+    content->setTargetContentIdentifier(optionalString(c.targetContentIdentifier));
+    content->setSilentPush(c.silentPush);
+    if (c.userInfo) content->setUserInfo(cast<NSDictionary>(withServer(c.userInfo.get())));
+    return content;
+  }
+
+  Ref<OrvelNotificationTrigger> trigger(const TriggerSpec& t) {
+    auto trigger = make<OrvelNotificationTrigger>();
+    trigger->setRepeat(t.repeat);
+    trigger->setTimeInterval(t.timeInterval);
+    if (t.fireDate) {
+      double at = t.fireDateIsRelative ? device_->now() + *t.fireDate : *t.fireDate;
+      trigger->setFireDate(NSDate::dateWithTimeIntervalSince1970(at));
+    }
+    if (t.dateComponents) {
+      auto c = make<NSDateComponents>();
+      for (const auto& [unit, value] : *t.dateComponents) {
+        if (unit == "year") c->year = value;
+        if (unit == "month") c->month = value;
+        if (unit == "day") c->day = value;
+        if (unit == "hour") c->hour = value;
+        if (unit == "minute") c->minute = value;
+        if (unit == "second") c->second = value;
+        if (unit == "timeZone") c->timeZone = NSTimeZone::timeZoneForSecondsFromGMT(value);
+      }
+      trigger->setDateComponents(c);
+    }
+    if (t.region) {
+      const RegionSpec& r = *t.region;
+      auto region = CLCircularRegion::regionWithCenter({r.latitude, r.longitude}, r.radius, str(r.identifier).get());
+      region->setNotifyOnEntry(r.notifyOnEntry);
+      region->setNotifyOnExit(r.notifyOnExit);
+      trigger->setRegion(region);
+    }
+    return trigger;
+  }
+
+  void schedule(const ScheduleSpec& spec) {
+    Ref<OrvelNotificationContent> c = spec.content ? content(*spec.content) : nullptr;
+    Ref<OrvelNotificationTrigger> t = spec.trigger ? trigger(*spec.trigger) : nullptr;
+    auto request = OrvelNotificationRequest::requestWithIdentifier(optionalString(spec.identifier), c, t);
+    auto done = std::make_shared<std::atomic<bool>>(false);
+    host_->addLocalNotification(request, done);
+    // A request without content is not scheduled, and nobody is told.
+    if (c && !runMainUntil([&] { return done->load(); }, kScheduleWaitSeconds)) {
+      throw std::runtime_error("the library did not report what it scheduled within " +
+                               std::to_string(static_cast<int>(kScheduleWaitSeconds)) + " seconds");
+    }
+    device_->settle();
+  }
+
+  // ---- expectations ----
+
+  std::vector<Record> recordsSinceExpect() const {
+    std::vector<Record> all = recorder_.records();
+    return std::vector<Record>(all.begin() + static_cast<std::ptrdiff_t>(std::min(sinceExpect_, all.size())),
+                               all.end());
+  }
+
+  void check(const Expectation& e) {
+    bool ok = false;
+    std::string what;
+    Json actual;
+    auto countOf = [](const std::vector<Record>& records, const char* kind) {
+      int64_t n = 0;
+      for (const Record& r : records) n += r.kind == kind;
+      return n;
+    };
+    switch (e.kind) {
+      case Expectation::Kind::Badge:
+        actual = UIApplication::sharedApplication()->applicationIconBadgeNumber();
+        ok = actual == e.number;
+        what = "badge is " + std::to_string(e.number);
+        break;
+      case Expectation::Kind::LastEvent:
+      case Expectation::Kind::LastCompletion: {
+        bool event = e.kind == Expectation::Kind::LastEvent;
+        std::vector<Record> all = recorder_.records();
+        for (auto it = all.rbegin(); it != all.rend(); ++it) {
+          if (it->kind == (event ? "event" : "completion")) {
+            actual = it->fields;
+            break;
+          }
+        }
+        ok = !actual.is_null() && jsonContains(actual, e.partial);
+        what = std::string(event ? "the last event" : "the last completion") + " contains " + e.partial.dump();
+        if (actual.is_null()) actual = event ? "no event yet" : "no completion yet";
+        break;
+      }
+      case Expectation::Kind::Events:
+        actual = countOf(recordsSinceExpect(), "event");
+        ok = actual == e.number;
+        what = std::to_string(e.number) + " event" + (e.number == 1 ? "" : "s") + " since the previous expect";
+        break;
+      case Expectation::Kind::Faults:
+        actual = countOf(recorder_.records(), "fault");
+        ok = actual == e.number;
+        what = std::to_string(e.number) + " fault" + (e.number == 1 ? "" : "s") + " so far";
+        break;
+      case Expectation::Kind::Host: {
+        Json calls = Json::array();
+        for (const Record& r : recordsSinceExpect())
+          if (r.kind == "host") calls.push_back(r.fields.value("call", std::string()));
+        actual = calls;
+        ok = calls == Json(e.names);
+        what = "host callbacks since the previous expect are " + Json(e.names).dump();
+        break;
+      }
+      case Expectation::Kind::Delivered:
+        actual = device_->deliveredIdentifiers().size();
+        ok = actual == e.number;
+        what = std::to_string(e.number) + " delivered notification" + (e.number == 1 ? "" : "s") + " listed";
+        break;
+      case Expectation::Kind::Pending: {
+        size_t pending = UNUserNotificationCenter::currentNotificationCenter()->pendingRequests().size() +
+                         UIApplication::sharedApplication()->scheduledLocalNotifications()->count();
+        actual = pending;
+        ok = actual == e.number;
+        what = std::to_string(e.number) + " notification" + (e.number == 1 ? "" : "s") + " waiting to fire";
+        break;
+      }
+      case Expectation::Kind::State:
+        actual = stateName(device_->state());
+        ok = actual == e.text;
+        what = "the application is " + e.text;
+        break;
+      case Expectation::Kind::Log: {
+        Json lines = Json::array();
+        for (const Record& r : recordsSinceExpect()) {
+          if (r.kind != "log") continue;
+          std::string text = r.fields.value("text", std::string());
+          lines.push_back(text);
+          ok |= text.find(e.text) != std::string::npos;
+        }
+        actual = lines;
+        what = "a log line since the previous expect contains " + Json(e.text).dump();
+        break;
+      }
+    }
+    ++result_.expectationsChecked;
+    if (!ok) ++result_.expectationsFailed;
+    Json fields{{"ok", ok}, {"what", what}, {"key", e.key}};
+    if (!ok) fields["actual"] = actual;
+    recorder_.add("expect", std::move(fields));
+  }
+
+  const Scenario& scenario_;
+  const double start_;
+  Recorder recorder_;
+  std::unique_ptr<AttachmentServer> server_;
+  std::optional<Device> device_;
+  std::optional<SampleHost> host_;
+  RunResult result_;
+  size_t sinceExpect_ = 0;
+  int pushes_ = 0;
+};
+
+}  // namespace
+
+bool jsonContains(const Json& actual, const Json& partial) {
+  if (partial.is_object()) {
+    if (!actual.is_object()) return false;
+    for (auto it = partial.begin(); it != partial.end(); ++it) {
+      auto found = actual.find(it.key());
+      if (found == actual.end() || !jsonContains(*found, it.value())) return false;
+    }
+    return true;
+  }
+  if (partial.is_array()) {
+    if (!actual.is_array() || actual.size() != partial.size()) return false;
+    for (size_t i = 0; i < partial.size(); ++i)
+      if (!jsonContains(actual[i], partial[i])) return false;
+    return true;
+  }
+  if (partial.is_number() && actual.is_number()) return partial.get<double>() == actual.get<double>();
+  return actual == partial;
+}
+
+RunResult runScenario(const Scenario& scenario, const RunOptions& options, Recorder::Sink sink) {
+  Run run(scenario, options, std::move(sink));
+  return run.run();
+}
+
+}  // namespace orvelsim

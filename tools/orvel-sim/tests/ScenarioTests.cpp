@@ -1,0 +1,242 @@
+// Reading scenarios and payload files: what is accepted, and for each kind
+// of bad input the one message, with the position of the offending value.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include <unistd.h>
+
+#include "sim/Runner.h"
+#include "sim/Scenario.h"
+
+using namespace orvelsim;
+
+namespace {
+
+// The message parseScenario raises for `text`, or "" when it accepts it.
+std::string problemWith(std::string_view text, const std::string& directory = ".") {
+  try {
+    parseScenario(text, "s.json", directory);
+  } catch (const BadInput& e) {
+    return e.what();
+  }
+  return "";
+}
+
+TEST(ScenarioReading, EveryStepWithItsValue) {
+  Scenario sc = parseScenario(R"({
+    "os": ["9.3", "13.0"],
+    "description": "all of them",
+    "host": {"omits": ["application:didReceiveRemoteNotification:"], "centerDelegate": false,
+             "callsCompletionHandlers": false, "registerAtLaunch": false},
+    "steps": [
+      {"launch": {"background": true, "localNotification": {"alertBody": "hi", "badge": 2, "userInfo": {"k": 1}}}},
+      {"state": "inactive"}, {"register": {"types": 5}}, {"register": null}, {"answer": "deny"},
+      {"token": "00fF10"}, {"token": null}, {"registrationError": {"domain": "D", "code": 7}}, {"registrationError": null},
+      {"push": {"aps": {"alert": "x"}, "Simulator Target Bundle": "com.example", "custom": [1, 2]}},
+      {"open": "latest"}, {"openSettings": null}, {"openSettings": {}},
+      {"schedule": {"identifier": "a", "content": {"title": "t", "badge": 3, "silentPush": true,
+                    "userInfo": {"attachment": "$SERVER/picture.png"}},
+                    "trigger": {"timeInterval": 60, "repeat": true, "fireDate": "2026-01-01T00:01:00Z",
+                                "dateComponents": {"hour": 8, "timeZone": 3600},
+                                "region": {"identifier": "home", "radius": 50}}}},
+      {"advance": 1.5}, {"setBadge": -3}, {"clearBadge": true}, {"clearNoticeBar": {}},
+      {"remove": {"identifiers": ["a", "b"], "statuses": 1}}, {"remove": {}},
+      {"foregroundType": 0}, {"authorizationStatus": null}, {"authorizationStatus": "denied"},
+      {"enterRegion": "home"}, {"note": "text"},
+      {"expect": {"badge": 1, "events": 2, "faults": 0, "lastEvent": {"name": "x"}, "host": ["a"], "delivered": 0,
+                  "pending": 1, "lastCompletion": {}, "state": "background", "log": "deviceToken"}}
+    ]})",
+                              "s.json");
+  EXPECT_EQ(sc.versions, (std::vector<std::string>{"9.3", "13.0"}));
+  EXPECT_EQ(sc.description, "all of them");
+  EXPECT_FALSE(sc.host.implements("application:didReceiveRemoteNotification:"));
+  EXPECT_TRUE(sc.host.implements("application:didReceiveLocalNotification:"));
+  EXPECT_FALSE(sc.host.centerDelegate);
+  EXPECT_FALSE(sc.host.callsCompletionHandlers);
+  EXPECT_FALSE(sc.host.registerAtLaunch);
+  ASSERT_EQ(sc.steps.size(), 26u);
+
+  const Step& launch = sc.steps[0];
+  EXPECT_EQ(launch.kind, Step::Kind::Launch);
+  EXPECT_EQ(launch.at.line, 7u);
+  EXPECT_TRUE(launch.launch.background);
+  ASSERT_TRUE(launch.launch.localNotification);
+  EXPECT_EQ(launch.launch.localNotification->badge, 2);
+  EXPECT_EQ(sc.steps[2].integer, 5);
+  EXPECT_TRUE(sc.steps[2].flag);
+  EXPECT_FALSE(sc.steps[3].flag) << "null registers without a configuration";
+  EXPECT_EQ(sc.steps[5].token->vector(), (std::vector<uint8_t>{0x00, 0xff, 0x10}));
+  EXPECT_FALSE(sc.steps[6].flag);
+  EXPECT_EQ(sc.steps[7].errorDomain, "D");
+  EXPECT_EQ(sc.steps[7].integer, 7);
+
+  const Step& push = sc.steps[9];
+  EXPECT_EQ(push.target, "com.example");
+  EXPECT_FALSE(push.payload->objectForKey("Simulator Target Bundle")) << "a directive, not part of the payload";
+  EXPECT_TRUE(push.payload->objectForKey("custom"));
+
+  const ScheduleSpec& s = sc.steps[13].schedule;
+  ASSERT_TRUE(s.content && s.trigger);
+  EXPECT_EQ(s.content->badge, 3);
+  EXPECT_TRUE(s.content->silentPush);
+  EXPECT_DOUBLE_EQ(*s.trigger->fireDate, 1767225660);
+  EXPECT_FALSE(s.trigger->fireDateIsRelative);
+  EXPECT_EQ(s.trigger->dateComponents->at("timeZone"), 3600);
+  EXPECT_EQ(s.trigger->region->identifier, "home");
+  EXPECT_DOUBLE_EQ(s.trigger->region->radius, 50);
+
+  EXPECT_DOUBLE_EQ(sc.steps[14].seconds, 1.5);
+  EXPECT_EQ(*sc.steps[18].identifiers, (std::vector<std::string>{"a", "b"}));
+  EXPECT_EQ(sc.steps[18].integer, 1);
+  EXPECT_FALSE(sc.steps[19].identifiers);
+  EXPECT_EQ(sc.steps[19].integer, 3) << "both kinds unless told";
+  EXPECT_EQ(sc.steps[21].text, "query");
+  EXPECT_EQ(sc.steps[25].expectations.size(), 10u);
+}
+
+TEST(ScenarioReading, BadInputIsNamedByFileLineAndColumn) {
+  struct Case {
+    const char* text;
+    const char* message;
+  };
+  const Case cases[] = {
+      {"{\"steps\": [\n  {\"push\": {\"aps\": }}]}", "s.json:2:20: not valid JSON: "},
+      {"", "s.json:1:1: not valid JSON: "},
+      {"[]", "s.json:1:1: a scenario is a JSON object with \"steps\", not an array"},
+      {"{}", "s.json:1:1: a scenario needs \"steps\""},
+      {"{\"steps\": [], \"stepz\": 1}", "s.json:1:15: unknown key \"stepz\" in the scenario (did you mean \"steps\"?)"},
+      {"{\"steps\": {}}", "s.json:1:11: \"steps\" is a list of steps, not an object"},
+      {"{\"steps\": [\n {\"pusj\": {}}]}", "s.json:2:3: unknown step \"pusj\" (did you mean \"push\"?)"},
+      {"{\"steps\": [{\"wobble\": 1}]}", "s.json:1:13: unknown step \"wobble\" (steps: launch, state,"},
+      {"{\"steps\": [{\"advance\": 1, \"state\": \"active\"}]}", "s.json:1:12: a step is an object with exactly one key"},
+      {"{\"steps\": [\"launch\"]}", "s.json:1:12: a step is an object with one key"},
+      {"{\"steps\": [{\"advance\": \"60\"}]}", "s.json:1:24: \"advance\" (seconds of device time) is a number, not a string"},
+      {"{\"steps\": [{\"advance\": -1}]}", "s.json:1:24: the clock only moves forward"},
+      {"{\"steps\": [{\"setBadge\": 1.5}]}", "s.json:1:25: \"setBadge\" is a whole number, not a number"},
+      {"{\"steps\": [{\"state\": \"asleep\"}]}", "s.json:1:22: \"state\" is one of active, inactive, background, not-running"},
+      {"{\"steps\": [{\"token\": \"0g\"}]}", "s.json:1:24: \"token\" holds \"g\", which is not a hexadecimal digit"},
+      {"{\"steps\": [{\"token\": \"abc\"}]}", "s.json:1:22: \"token\" has an odd number of hexadecimal digits"},
+      {"{\"steps\": [{\"push\": [1]}]}", "s.json:1:21: a payload is a JSON object, not an array"},
+      {"{\"steps\": [{\"clearBadge\": 3}]}", "s.json:1:27: \"clearBadge\" takes no argument"},
+      {"{\"steps\": [{\"schedule\": {\"content\": {\"titel\": \"x\"}}}]}",
+       "s.json:1:38: unknown key \"titel\" in \"content\" (did you mean \"title\"?)"},
+      {"{\"steps\": [{\"schedule\": {\"trigger\": {\"fireDate\": \"tomorrow\"}}}]}",
+       "s.json:1:50: \"tomorrow\" is not an ISO-8601 time"},
+      {"{\"steps\": [{\"expect\": {}}]}", "s.json:1:23: \"expect\" names at least one expectation"},
+      {"{\"steps\": [{\"expect\": {\"badge\": 1, \"badge\": 2}}]}", "s.json:1:36: duplicate key \"badge\" in \"expect\""},
+      {"{\"steps\": [{\"expect\": {\"colour\": 1}}]}", "s.json:1:24: unknown key \"colour\" in \"expect\""},
+      {"{\"os\": \"ten\", \"steps\": []}", "s.json:1:8: \"ten\" is not a system version"},
+      {"{\"host\": {\"implements\": [\"application:didReceive:\"]}, \"steps\": []}",
+       "s.json:1:26: the sample host has no callback \"application:didReceive:\""},
+      {"{\"steps\": [{\"remove\": {\"identifiers\": [1]}}]}", "s.json:1:40: an identifier is a string, not the number 1"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.text);
+    std::string problem = problemWith(c.text);
+    EXPECT_EQ(problem.rfind(c.message, 0), 0u) << problem;
+  }
+}
+
+TEST(ScenarioReading, ColumnsCountCharactersNotBytes) {
+  EXPECT_EQ(problemWith("{\"description\": \"héé\", \"steps\": 1}").substr(0, 12), "s.json:1:33:") << "35 in bytes";
+}
+
+TEST(ScenarioReading, PayloadsOverThePushServiceLimitAreRefused) {
+  std::string body(4070, 'x');
+  std::string payload = "{\"aps\": {\"alert\": \"" + body + "\"}}";
+  EXPECT_EQ(problemWith("{\"steps\": [{\"push\": " + payload + "}]}"), "");
+  std::string over = "{\"aps\": {\"alert\": \"" + body + "xxxxxxxxxxxxxxxxxxxxxxxxxxxxxx\"}}";
+  std::string problem = problemWith("{\"steps\": [{\"push\": " + over + "}]}");
+  EXPECT_EQ(problem,
+            "s.json:1:21: the payload is 4120 bytes of JSON; the push service refuses more than 4096");
+  // The directive key does not count: it is not delivered.
+  std::string withTarget = "{\"Simulator Target Bundle\": \"" + std::string(100, 'b') + "\", " + payload.substr(1);
+  EXPECT_EQ(problemWith("{\"steps\": [{\"push\": " + withTarget + "}]}"), "");
+}
+
+TEST(ScenarioReading, PayloadFilesAreReadBesideTheScenarioAndNamedInTheirMessages) {
+  auto dir = std::filesystem::temp_directory_path() / ("orvel-sim-scenario-" + std::to_string(::getpid()));
+  std::filesystem::create_directories(dir);
+  std::ofstream(dir / "good.json") << R"({"aps": {"badge": 4}})";
+  std::ofstream(dir / "bad.json") << "{\n  \"aps\": [\n}";
+  std::ofstream(dir / "list.json") << "[1]";
+
+  Scenario sc = parseScenario(R"({"steps": [{"push": "good.json"}]})", "s.json", dir.string());
+  ASSERT_EQ(sc.steps.size(), 1u);
+  EXPECT_EQ(sc.steps[0].text, "good.json");
+  EXPECT_TRUE(sc.steps[0].payload->objectForKey("aps"));
+
+  std::string bad = problemWith(R"({"steps": [{"push": "bad.json"}]})", dir.string());
+  EXPECT_EQ(bad.rfind((dir / "bad.json").string() + ":3:1: not valid JSON", 0), 0u) << bad;
+  std::string list = problemWith(R"({"steps": [{"push": "list.json"}]})", dir.string());
+  EXPECT_EQ(list, (dir / "list.json").string() + ":1:1: a payload is a JSON object, not an array");
+  std::string missing = problemWith(R"({"steps": [{"push": "missing.json"}]})", dir.string());
+  EXPECT_EQ(missing.rfind("s.json:1:21: cannot read the payload file \"missing.json\": ", 0), 0u) << missing;
+  EXPECT_EQ(problemWith(R"({"steps": [{"push": "-"}]})").rfind("s.json:1:21: \"push\" names a payload file", 0), 0u);
+  std::filesystem::remove_all(dir);
+}
+
+TEST(ScenarioReading, UnreadableFilesAreBadInputAtTheirStart) {
+  try {
+    readInput("/nonexistent/scenario.json");
+    FAIL();
+  } catch (const BadInput& e) {
+    EXPECT_EQ(std::string(e.what()).rfind("/nonexistent/scenario.json:1:1: cannot read", 0), 0u) << e.what();
+  }
+  EXPECT_THROW(readInput("/dev/zero"), BadInput) << "not a regular file, so never read for ever";
+  EXPECT_THROW(readInput("/tmp"), BadInput);
+}
+
+TEST(ScenarioReading, PushCommandScenario) {
+  Step push = parsePushFile(R"({"aps": {"alert": "x"}})", "p.json");
+  Scenario sc = pushScenario("p.json", push, "not-running", true);
+  std::vector<std::string> names;
+  for (const Step& s : sc.steps) names.push_back(s.name + (s.text.empty() ? "" : ":" + s.text));
+  EXPECT_EQ(names, (std::vector<std::string>{"launch", "state:not-running", "push:p.json", "open:latest"}));
+  EXPECT_EQ(pushScenario("p.json", push, "active", false).steps.size(), 2u);
+}
+
+TEST(ScenarioReading, ISO8601RoundTripsAndRefusesNonsense) {
+  EXPECT_EQ(parseISO8601("2026-01-01T00:00:00Z"), 1767225600.0);
+  EXPECT_EQ(parseISO8601("2026-01-01"), 1767225600.0);
+  EXPECT_EQ(parseISO8601("2026-01-01T02:00:00+02:00"), 1767225600.0);
+  EXPECT_EQ(parseISO8601("2025-12-31T19:00:00-0500"), 1767225600.0);
+  EXPECT_DOUBLE_EQ(*parseISO8601("2026-01-01T00:00:00.25Z"), 1767225600.25);
+  EXPECT_EQ(parseISO8601("1970-01-01T00:00:00Z"), 0.0);
+  for (const char* bad : {"", "2026", "2026-13-01", "2026-01-01T25:00", "2026-01-01T00:00Zjunk", "01/01/2026", "2026-02-29", "2026-04-31"}) {
+    EXPECT_FALSE(parseISO8601(bad)) << bad;
+  }
+  EXPECT_EQ(formatISO8601(1767225600), "2026-01-01T00:00:00Z");
+  EXPECT_EQ(formatISO8601(1767225600.1), "2026-01-01T00:00:00.100Z");
+  EXPECT_EQ(formatISO8601(951782400), "2000-02-29T00:00:00Z");
+}
+
+TEST(ScenarioReading, VersionsAreDottedNumbers) {
+  for (const char* good : {"9.3", "13.0", "10", "12.4.1"}) EXPECT_TRUE(isVersion(good)) << good;
+  for (const char* bad : {"", ".", "9.", ".9", "9..3", "13.0a", "-1", "9,3"}) EXPECT_FALSE(isVersion(bad)) << bad;
+}
+
+TEST(ScenarioReading, PartialMatchesOfRecords) {
+  Json actual = Json::parse(R"({"name": "e", "object": {"type": 2, "list": [1, {"a": 1, "b": 2}]}, "n": 3})");
+  EXPECT_TRUE(jsonContains(actual, Json::parse(R"({"object": {"type": 2}})")));
+  EXPECT_TRUE(jsonContains(actual, Json::parse(R"({"object": {"list": [1, {"b": 2}]}, "n": 3.0})")));
+  EXPECT_FALSE(jsonContains(actual, Json::parse(R"({"object": {"list": [1]}})"))) << "arrays match in length";
+  EXPECT_FALSE(jsonContains(actual, Json::parse(R"({"object": {"type": "2"}})")));
+  EXPECT_FALSE(jsonContains(actual, Json::parse(R"({"missing": null})")));
+}
+
+TEST(ScenarioReading, EveryShippedExampleIsValid) {
+  size_t seen = 0;
+  for (const auto& entry : std::filesystem::directory_iterator(ORVEL_EXAMPLES_DIR)) {
+    if (entry.path().extension() != ".json") continue;
+    SCOPED_TRACE(entry.path().string());
+    std::string text = readInput(entry.path().string());
+    EXPECT_NO_THROW(parseScenario(text, entry.path().string(), ORVEL_EXAMPLES_DIR));
+    ++seen;
+  }
+  EXPECT_GE(seen, 1u);
+}
+
+}  // namespace
