@@ -426,28 +426,6 @@ TEST_F(OrvelAttachments, AMissingAddressIsReportedAtOnce) {
              str(""), nullptr);
 }
 
-TEST_F(OrvelAttachments, ADownloadGivesAListOfOneOrNothingWithoutAnError) {
-  std::string refused = "http://127.0.0.1:" + std::to_string(refusedPort()) + "/pic.jpg";
-  for (const std::string& address : {http.url("/pic.jpg"), refused}) {
-    SCOPED_TRACE(address);
-    auto outcome = std::make_shared<AttachmentsOutcome>();
-    send<void>(OrvelContext::currentContext(), sel<"_handleNotificationServiceRequestUrl:withAttachmentsComplete:">(),
-               str(address), recordInto(outcome));
-    ASSERT_TRUE(runMainUntil([&] { return callsOf(outcome) == 1; }, 60));
-    std::lock_guard<std::mutex> g(outcome->lock);
-    EXPECT_FALSE(outcome->error);
-    if (address == refused) {
-      EXPECT_FALSE(outcome->attachments);
-    } else {
-      ASSERT_TRUE(outcome->attachments);
-      ASSERT_EQ(outcome->attachments->count(), 1u);
-      auto* a = cast<UNNotificationAttachment>(outcome->attachments->firstObject());
-      ASSERT_TRUE(a);
-      EXPECT_EQ(a->identifier()->utf8(), "attachment");
-    }
-  }
-}
-
 TEST_F(OrvelAttachments, TheGivenTypeMakesTheSuffix) {
   std::mutex lock;
   int calls = 0;

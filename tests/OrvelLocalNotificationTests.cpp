@@ -550,13 +550,6 @@ TEST_F(OrvelLocalOnDevice, RequestsFireOnTheDeviceClock) {
 }
 
 TEST_F(OrvelLocalOnDevice, RequestsComeBackAsEventsWhenPresentedOrOpened) {
-  if (!class_respondsToSelector(OrvelContext::class_(),
-                                sel<"userNotificationCenter:willPresentNotification:withCompletionHandler:">()) ||
-      !class_respondsToSelector(
-          OrvelContext::class_(),
-          sel<"userNotificationCenter:didReceiveNotificationResponse:withCompletionHandler:">())) {
-    GTEST_SKIP() << "needs the context's foreground presentation and response handling";
-  }
   device.launch([] { return Id(make<SchedulingHost>()); });
   auto centreDelegate = make<SchedulingCentreDelegate>();
   centre()->setDelegate(centreDelegate);

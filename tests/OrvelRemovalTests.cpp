@@ -160,30 +160,6 @@ TEST_F(OrvelRemoval, LegacyIdentifiersMatchOnlyAsStrings) {
   EXPECT_EQ(scheduledBodies(), (Ids{"number", "none"}));
 }
 
-// What the library scheduled is what it removes, on both interfaces.
-TEST_F(OrvelRemoval, RemovesWhatTheLibraryScheduled) {
-  centre()->setAuthorizationStatus(UNAuthorizationStatusAuthorized, 7);
-  centre()->removeAllPendingNotificationRequests();
-  orveltest::HandlerProbe probe;
-  for (const char* id : {"tea", "coffee"}) {
-    orveltest::addLocalNotification(
-        orveltest::makeRequest(str(id), orveltest::makeContent(id), orveltest::intervalTrigger(600, false)), probe);
-  }
-  ASSERT_TRUE(probe.waitFor(2));
-  removeNotifications(strings({"tea"}), OrvelNotificationRequestStatusPending);
-  EXPECT_EQ(pendingIds(), Ids{"coffee"});
-
-  UIDevice::currentDevice()->setSystemVersion("9.3");
-  app()->cancelAllLocalNotifications();
-  auto later = make<OrvelNotificationTrigger>();
-  later->setFireDate(NSDate::dateWithTimeIntervalSinceNow(600));
-  for (const char* id : {"tea", "coffee"}) {
-    orveltest::addLocalNotification(orveltest::makeRequest(str(id), orveltest::makeContent(id), later), nullptr);
-  }
-  removeNotifications(strings({"tea"}), OrvelNotificationRequestStatusPending);
-  EXPECT_EQ(scheduledBodies(), Ids{"coffee"});
-}
-
 // ---- request identifiers ----
 
 std::string generatedIdentifier() {
