@@ -102,8 +102,21 @@ class OrvelContext : public objc::NSObject {
   // below "10.0" 2 when any legacy type is enabled, else 0, before returning.
   void requestNotificationAuthorizationStatus(objc::NSObject* handler);
   // -addLocalNotification:handler: (an OrvelLocalNotificationHandler or nil)
+  // schedules the request: from "10.0" with the notification framework (the
+  // handler gets the submitted request, or the framework's error, on one of
+  // its queues; a media address under the content's "attachment" user-info
+  // key is downloaded first), below it as a legacy local notification (the
+  // handler gets it before this returns). A request without content is
+  // ignored. A delay the framework's time-interval trigger would refuse (0
+  // or less, or under 60 seconds when repeating) schedules nothing: the
+  // handler gets no result and an error in "OrvelLocalNotification", code
+  // 1000, with the framework's reason.
   void addLocalNotification(OrvelNotificationRequest* request, objc::NSObject* handler);
-  // -removeNotificationWithIdentifiers:requestStatuses:
+  // -removeNotificationWithIdentifiers:requestStatuses: removes the pending
+  // (bit 1) and delivered (bit 2) notifications with these identifiers, or
+  // all of them when none is given. Below "10.0" only scheduled
+  // notifications can be removed: by identifier when bit 1 is set, or all of
+  // them, whatever the bits, when no identifier is given.
   void removeNotificationWithIdentifiers(objc::NSArray* identifiers, OrvelNotificationRequestStatus requestStatuses);
 
   // Delivery handlers, called by the interception before the host's own
@@ -162,7 +175,7 @@ class OrvelContext : public objc::NSObject {
   // -_loadAttachmentForUrlString:withType:completionHandle: (an
   // OrvelAttachmentCompletion or nil)
   void _loadAttachmentForUrlString(objc::NSString* url, objc::NSString* type, objc::NSObject* completionHandle);
-  // -_randomRequestIdentifier
+  // -_randomRequestIdentifier: milliseconds since 1970 by the clock, "%.0f".
   objc::Ref<objc::NSString> _randomRequestIdentifier();
   // -_removeNotificationWithIdentifiers:requestStatuses:
   void _removeNotificationWithIdentifiers(objc::NSArray* identifiers, OrvelNotificationRequestStatus requestStatuses);
