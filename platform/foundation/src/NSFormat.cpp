@@ -8,8 +8,8 @@ namespace objc {
 
 namespace {
 
-std::string printOne(const std::string& spec, const char* lengthAndConversion, auto value) {
-  std::string f = spec + lengthAndConversion;
+std::string printOne(const std::string& directive, const char* lengthAndConversion, auto value) {
+  std::string f = directive + lengthAndConversion;
   int n = std::snprintf(nullptr, 0, f.c_str(), value);
   if (n <= 0) return {};
   std::string out(static_cast<size_t>(n), '\0');
@@ -65,25 +65,25 @@ std::string formatArgs(std::string_view fmt, const std::vector<FormatArg>& args)
       continue;
     }
     size_t start = i++;
-    std::string spec = "%";
-    while (i < fmt.size() && std::strchr("-+ #0'", fmt[i])) spec += fmt[i++];
+    std::string directive = "%";
+    while (i < fmt.size() && std::strchr("-+ #0'", fmt[i])) directive += fmt[i++];
     auto number = [&](bool precision) {
       if (i < fmt.size() && fmt[i] == '*') {
         ++i;
         const FormatArg* a = take();
         int64_t v = a ? asSigned(*a) : 0;
         if (precision && v < 0) {
-          spec.pop_back();  // a negative precision counts as none, as in printf
+          directive.pop_back();  // a negative precision counts as none, as in printf
         } else {
-          spec += std::to_string(v);
+          directive += std::to_string(v);
         }
       } else {
-        while (i < fmt.size() && fmt[i] >= '0' && fmt[i] <= '9') spec += fmt[i++];
+        while (i < fmt.size() && fmt[i] >= '0' && fmt[i] <= '9') directive += fmt[i++];
       }
     };
     number(false);
     if (i < fmt.size() && fmt[i] == '.') {
-      spec += fmt[i++];
+      directive += fmt[i++];
       number(true);
     }
     while (i < fmt.size() && std::strchr("hlqLzjt", fmt[i])) ++i;  // lengths come from the argument itself
@@ -110,7 +110,7 @@ std::string formatArgs(std::string_view fmt, const std::vector<FormatArg>& args)
       case 'i':
         if (a->kind == FormatArg::Kind::Signed || a->kind == FormatArg::Kind::Unsigned ||
             a->kind == FormatArg::Kind::Double) {
-          out += printOne(spec, "lld", static_cast<long long>(asSigned(*a)));
+          out += printOne(directive, "lld", static_cast<long long>(asSigned(*a)));
         } else {
           out += describe(*a);
         }
@@ -124,7 +124,7 @@ std::string formatArgs(std::string_view fmt, const std::vector<FormatArg>& args)
             a->kind == FormatArg::Kind::Double) {
           auto v = a->kind == FormatArg::Kind::Unsigned ? a->u : static_cast<uint64_t>(asSigned(*a));
           if (a->kind == FormatArg::Kind::Signed && a->size < 8) v &= (uint64_t{1} << (a->size * 8)) - 1;
-          out += printOne(spec, ll, static_cast<unsigned long long>(v));
+          out += printOne(directive, ll, static_cast<unsigned long long>(v));
         } else {
           out += describe(*a);
         }
@@ -144,7 +144,7 @@ std::string formatArgs(std::string_view fmt, const std::vector<FormatArg>& args)
                                                           : static_cast<double>(a->i);
         if (a->kind == FormatArg::Kind::Double || a->kind == FormatArg::Kind::Signed ||
             a->kind == FormatArg::Kind::Unsigned) {
-          out += printOne(spec, cv, v);
+          out += printOne(directive, cv, v);
         } else {
           out += describe(*a);
         }
@@ -158,10 +158,10 @@ std::string formatArgs(std::string_view fmt, const std::vector<FormatArg>& args)
         }
         break;
       case 's':
-        out += a->kind == FormatArg::Kind::CString ? printOne(spec, "s", a->s ? a->s : "(null)") : describe(*a);
+        out += a->kind == FormatArg::Kind::CString ? printOne(directive, "s", a->s ? a->s : "(null)") : describe(*a);
         break;
       case 'p':
-        out += printOne(spec, "p", a->kind == FormatArg::Kind::Object ? static_cast<const void*>(a->o) : a->p);
+        out += printOne(directive, "p", a->kind == FormatArg::Kind::Object ? static_cast<const void*>(a->o) : a->p);
         break;
     }
   }
