@@ -49,7 +49,13 @@ class AttachmentServer {
     if (port_ <= 0) throw std::runtime_error("cannot serve attachments on 127.0.0.1");
     // Bound and listening already: connections wait in the backlog until
     // the thread accepts them.
-    thread_ = std::thread([this] { server_.listen_after_bind(); });
+    thread_ = std::thread([this] {
+      server_.listen_after_bind();
+      finished_ = true;
+    });
+    // stop() only reaches a server whose accept loop has begun; a server
+    // stopped before that would then accept for ever. The loop begins at once.
+    while (!server_.is_running() && !finished_) std::this_thread::yield();
   }
   ~AttachmentServer() {
     server_.stop();
@@ -60,6 +66,7 @@ class AttachmentServer {
  private:
   httplib::Server server_;
   int port_ = 0;
+  std::atomic<bool> finished_{false};
   std::thread thread_;
 };
 
@@ -370,6 +377,11 @@ class Run {
         actual = countOf(recordsSinceExpect(), "event");
         ok = actual == e.number;
         what = std::to_string(e.number) + " event" + (e.number == 1 ? "" : "s") + " since the previous expect";
+        break;
+      case Expectation::Kind::Completions:
+        actual = countOf(recordsSinceExpect(), "completion");
+        ok = actual == e.number;
+        what = std::to_string(e.number) + " completion" + (e.number == 1 ? "" : "s") + " since the previous expect";
         break;
       case Expectation::Kind::Faults:
         actual = countOf(recorder_.records(), "fault");

@@ -384,8 +384,9 @@ class Checker {
 
   void expect(const JsonNode& node, Step& step) const {
     object(node, "\"expect\"");
-    static const std::vector<std::string> known = {"badge",     "lastEvent", "events",         "faults", "host",
-                                                   "delivered", "pending",   "lastCompletion", "state",  "log"};
+    static const std::vector<std::string> known = {"badge",          "lastEvent", "events",    "completions",
+                                                   "faults",         "host",      "delivered", "pending",
+                                                   "lastCompletion", "state",     "log"};
     checkKeys(node, known, "\"expect\"");
     if (node.members.empty()) fail(node.at, "\"expect\" names at least one expectation (" + joined(known) + ")");
     for (const auto& m : node.members) {
@@ -399,11 +400,13 @@ class Checker {
         e.kind = m.key == "lastEvent" ? Expectation::Kind::LastEvent : Expectation::Kind::LastCompletion;
         object(v, inQuotes(m.key) + " (what the record must contain)");
         e.partial = json(v);
-      } else if (m.key == "events" || m.key == "faults" || m.key == "delivered" || m.key == "pending") {
-        e.kind = m.key == "events"      ? Expectation::Kind::Events
-                 : m.key == "faults"    ? Expectation::Kind::Faults
-                 : m.key == "delivered" ? Expectation::Kind::Delivered
-                                        : Expectation::Kind::Pending;
+      } else if (m.key == "events" || m.key == "completions" || m.key == "faults" || m.key == "delivered" ||
+                 m.key == "pending") {
+        e.kind = m.key == "events"        ? Expectation::Kind::Events
+                 : m.key == "completions" ? Expectation::Kind::Completions
+                 : m.key == "faults"      ? Expectation::Kind::Faults
+                 : m.key == "delivered"   ? Expectation::Kind::Delivered
+                                          : Expectation::Kind::Pending;
         e.number = count(v, inQuotes(m.key));
       } else if (m.key == "host") {
         e.kind = Expectation::Kind::Host;

@@ -99,7 +99,19 @@ struct ScheduleSpec {
 };
 
 struct Expectation {
-  enum class Kind { Badge, LastEvent, Events, Faults, Host, Delivered, Pending, LastCompletion, State, Log };
+  enum class Kind {
+    Badge,
+    LastEvent,
+    Events,
+    Completions,
+    Faults,
+    Host,
+    Delivered,
+    Pending,
+    LastCompletion,
+    State,
+    Log
+  };
   Kind kind;
   std::string key;  // as written
   int64_t number = 0;

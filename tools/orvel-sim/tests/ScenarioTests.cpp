@@ -46,7 +46,7 @@ TEST(ScenarioReading, EveryStepWithItsValue) {
       {"foregroundType": 0}, {"authorizationStatus": null}, {"authorizationStatus": "denied"},
       {"enterRegion": "home"}, {"note": "text"},
       {"expect": {"badge": 1, "events": 2, "faults": 0, "lastEvent": {"name": "x"}, "host": ["a"], "delivered": 0,
-                  "pending": 1, "lastCompletion": {}, "state": "background", "log": "deviceToken"}}
+                  "pending": 1, "completions": 0, "lastCompletion": {}, "state": "background", "log": "deviceToken"}}
     ]})",
                               "s.json");
   EXPECT_EQ(sc.versions, (std::vector<std::string>{"9.3", "13.0"}));
@@ -93,7 +93,7 @@ TEST(ScenarioReading, EveryStepWithItsValue) {
   EXPECT_FALSE(sc.steps[19].identifiers);
   EXPECT_EQ(sc.steps[19].integer, 3) << "both kinds unless told";
   EXPECT_EQ(sc.steps[21].text, "query");
-  EXPECT_EQ(sc.steps[25].expectations.size(), 10u);
+  EXPECT_EQ(sc.steps[25].expectations.size(), 11u);
 }
 
 TEST(ScenarioReading, BadInputIsNamedByFileLineAndColumn) {
