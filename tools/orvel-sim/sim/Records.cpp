@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
+#include <sstream>
 
 #include "Device/Device.h"
 #include "UIKit/UIKit.h"
@@ -402,7 +403,7 @@ std::string describeRecord(const Record& r) {
   }
   if (k == "expect") {
     bool ok = f.value("ok", false);
-    std::string out = std::string(ok ? "ok    " : "FAILED ") + str(f, "what");
+    std::string out = std::string(ok ? "ok    " : "FAILED ") + compact(Json(str(f, "what")), 110);
     if (!ok && f.contains("actual")) out += "; actual: " + compact(f["actual"], 80);
     return out;
   }
@@ -417,13 +418,29 @@ void Timeline::write(const Record& r) {
   char time[32];
   std::snprintf(time, sizeof time, "%9.3f", roundedTime(r.t));
   std::string kind = r.kind;
-  if (r.kind == "step" || r.kind == "note") {
-    // Steps stand out: they are what the scenario asked for.
-    if (r.kind == "note") {
-      out_ << "\n" << time << "  # " << describeRecord(r) << "\n";
-    } else {
-      out_ << time << "  ▶ " << describeRecord(r) << "\n";
+  if (r.kind == "note") {
+    // Notes are the scenario's prose: wrapped, under a blank line.
+    constexpr size_t kWidth = 96;
+    std::string text = describeRecord(r), line;
+    out_ << "\n";
+    const char* lead = "  # ";
+    std::istringstream words(text);
+    for (std::string word; words >> word;) {
+      if (!line.empty() && line.size() + 1 + word.size() > kWidth) {
+        out_ << time << lead << line << "\n";
+        std::snprintf(time, sizeof time, "%9s", "");
+        lead = "    ";
+        line.clear();
+      }
+      line += (line.empty() ? "" : " ") + word;
     }
+    out_ << time << lead << line << "\n";
+    return;
+  }
+  if (r.kind == "step") {
+    // Steps stand out: they are what the scenario asked for. An expect step
+    // shows through its own records.
+    if (r.fields.value("step", "") != "expect") out_ << time << "  ▶ " << describeRecord(r) << "\n";
     return;
   }
   kind.resize(std::max<size_t>(kind.size(), 10), ' ');
