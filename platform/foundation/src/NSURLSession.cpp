@@ -167,6 +167,8 @@ const std::string& hostsWithoutProxy() {
 }
 constexpr double kIdlePollSeconds = 60;
 
+std::atomic<double> gTimeoutScale{1.0};
+
 }  // namespace
 
 namespace detail {
@@ -520,6 +522,14 @@ Ref<NSObject> NSURLSessionConfiguration::copy() const {
   return c;
 }
 
+void setURLSessionTimeoutScaleForTesting(double factor) {
+  if (!(factor > 0) || !std::isfinite(factor)) {
+    throw Exception(kInvalidArgumentException,
+                    "the time-out scale must be positive and finite, not " + std::to_string(factor));
+  }
+  gTimeoutScale.store(factor, std::memory_order_relaxed);
+}
+
 // Sessions.
 
 Class NSURLSession::class_() {
@@ -562,7 +572,7 @@ Ref<NSURLSessionDownloadTask> NSURLSession::downloadTaskWithURL(NSURL* url,
                                                                 NSURLSessionDownloadCompletion* completionHandler) {
   auto task = make<NSURLSessionDownloadTask>();
   task->url_ = url ? cast<NSURL>(url->copy()) : nullptr;
-  task->timeout_ = timeoutIntervalForRequest_;
+  task->timeout_ = timeoutIntervalForRequest_ * gTimeoutScale.load(std::memory_order_relaxed);
   task->delegateQueue_ = delegateQueue_;
   task->loader_ = loader_;
   task->completion_ = completionHandler;

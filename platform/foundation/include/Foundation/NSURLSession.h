@@ -128,6 +128,12 @@ class NSURLSessionConfiguration final : public NSObject {
   double timeoutIntervalForRequest_ = 60;
 };
 
+// For tests of time-outs that would otherwise last their full length: every
+// task made after this call has its request time-out multiplied by `factor`
+// (1 restores the normal length; values that are not positive and finite
+// raise NSInvalidArgumentException). Process-wide.
+void setURLSessionTimeoutScaleForTesting(double factor);
+
 using NSURLSessionDownloadCompletion = Block<void(NSURL* location, NSURLResponse* response, NSError* error)>;
 
 class NSURLSession final : public NSObject {
