@@ -772,8 +772,12 @@ void OrvelContext::_loadAttachmentForUrlString(NSString* url, NSString* type, NS
           // is moved now; the platform judges the file by its extension.
           Ref<NSURL> destination = NSURL::fileURLWithPath(location->path()->stringByAppendingString(suffix));
           Ref<NSError> moveError;
-          (void)objc::NSFileManager::defaultManager()->moveItemAtURL(location, destination, &moveError);
+          objc::NSFileManager* files = objc::NSFileManager::defaultManager();
+          (void)files->moveItemAtURL(location, destination, &moveError);
           attachment = makeAttachment(destination);
+          // An accepted file has moved into the platform's store; a refused
+          // one (empty, too large, of an unknown type) would stay behind.
+          if (!attachment) (void)files->removeItemAtURL(destination, nullptr);
         }
         objc::callBlock(completion.get(), attachment.get());
       });
