@@ -257,6 +257,20 @@ class TreeReader {
   Position here_;
 };
 
+Position positionOf(std::string_view text, size_t offset) {
+  Position at;
+  for (size_t i = 0; i < offset && i < text.size(); ++i) {
+    auto c = static_cast<unsigned char>(text[i]);
+    if (c == '\n') {
+      ++at.line;
+      at.column = 1;
+    } else if ((c & 0xC0) != 0x80) {
+      ++at.column;
+    }
+  }
+  return at;
+}
+
 }  // namespace
 
 const JsonNode* JsonNode::find(std::string_view key) const {
@@ -286,6 +300,13 @@ std::string JsonNode::describe() const {
 }
 
 std::optional<JsonNode> parseJsonTree(std::string_view text, JsonSyntaxError& error) {
+  // The bridge's parser takes a NUL byte for the end of the text and would
+  // accept "1<NUL>anything"; JSON text has no NUL outside a string escape.
+  if (size_t nul = text.find('\0'); nul != std::string_view::npos) {
+    error.at = positionOf(text, nul);
+    error.message = "a NUL byte, which JSON text cannot hold";
+    return std::nullopt;
+  }
   objc::JSONError bridgeError;
   if (!objc::JSONParse(text, &bridgeError)) {
     error.at = {bridgeError.line, bridgeError.column};

@@ -98,12 +98,13 @@ TEST(ScenarioReading, EveryStepWithItsValue) {
 
 TEST(ScenarioReading, BadInputIsNamedByFileLineAndColumn) {
   struct Case {
-    const char* text;
+    std::string_view text;
     const char* message;
   };
   const Case cases[] = {
       {"{\"steps\": [\n  {\"push\": {\"aps\": }}]}", "s.json:2:20: not valid JSON: "},
       {"", "s.json:1:1: not valid JSON: "},
+      {std::string_view("{\"steps\": []}\n\0junk", 19), "s.json:2:1: not valid JSON: a NUL byte"},
       {"[]", "s.json:1:1: a scenario is a JSON object with \"steps\", not an array"},
       {"{}", "s.json:1:1: a scenario needs \"steps\""},
       {"{\"steps\": [], \"stepz\": 1}", "s.json:1:15: unknown key \"stepz\" in the scenario (did you mean \"steps\"?)"},
@@ -138,7 +139,7 @@ TEST(ScenarioReading, BadInputIsNamedByFileLineAndColumn) {
        "s.json:1:40: an identifier is a string, not the number 1"},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(c.text);
+    SCOPED_TRACE(std::string(c.text));
     std::string problem = problemWith(c.text);
     EXPECT_EQ(problem.rfind(c.message, 0), 0u) << problem;
   }
