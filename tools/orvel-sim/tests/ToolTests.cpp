@@ -299,6 +299,25 @@ TEST(SimToolPush, DeliversAPayloadFromStandardInputAndOpensIt) {
   EXPECT_EQ(ofKind(records, "badge").back()["value"], 2) << "3 from the payload, lowered on opening";
 }
 
+TEST(SimToolPush, EveryShippedPayloadIsDeliveredInEveryStateOnBothInterfaces) {
+  for (const auto& entry : fs::directory_iterator(example("payloads"))) {
+    for (const char* state : {"active", "background", "not-running"}) {
+      for (const char* version : {"9.3", "13.0"}) {
+        SCOPED_TRACE(entry.path().filename().string() + " " + state + " " + version);
+        Result r = sim({"push", entry.path().string(), "--state", state, "--json"}, version);
+        EXPECT_EQ(r.status, 0) << r.err;
+        std::vector<Json> records = r.records();
+        EXPECT_TRUE(ofKind(records, "error").empty());
+        EXPECT_TRUE(ofKind(records, "fault").empty());
+        auto steps = ofKind(records, "step");
+        ASSERT_FALSE(steps.empty());
+        EXPECT_EQ(steps.back()["step"], "push");
+        EXPECT_EQ(steps.back()["id"], "push-1");
+      }
+    }
+  }
+}
+
 TEST(SimToolOutput, TimelineAndClockAndFailedExpectations) {
   fs::path failing = writeFile("failing.json", R"({"steps": [{"launch": {}}, {"setBadge": 4}, {"expect": {"badge": 5}},
     {"push": {"aps": {"alert": "hi"}}}]})");
