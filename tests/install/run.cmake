@@ -48,8 +48,12 @@ endif()
 run(${configure})
 run(${CMAKE_COMMAND} --build ${host_build})
 run(${host_build}/orvel-host)
-# The installed simulator finds the installed libraries.
-run(${prefix}/bin/orvel-sim --help)
+# The installed simulator finds the installed libraries and runs its tour
+# (compiled in) green.
+execute_process(COMMAND ${prefix}/bin/orvel-sim tour --json RESULT_VARIABLE result OUTPUT_VARIABLE ignored)
+if(NOT result EQUAL 0)
+  message(FATAL_ERROR "the installed orvel-sim tour failed (${result})")
+endif()
 # README.md shows host.cpp; keep the two the same.
 file(READ ${SOURCE_DIR}/host.cpp host)
 file(READ ${SOURCE_DIR}/../../README.md readme)
