@@ -202,18 +202,23 @@ std::string JSONError::describe() const { return std::to_string(line) + ":" + st
 
 Id JSONParse(std::string_view text, JSONError* error) {
   ValueBuilder builder;
-  if (json::sax_parse(text.begin(), text.end(), &builder, json::input_format_t::json, /*strict=*/true,
-                      /*ignore_comments=*/false)) {
-    return builder.result();
-  }
+  // The parser takes a NUL byte for the end of the text; JSON never holds a
+  // raw one (inside a string it must be escaped), so it is an error there.
+  const size_t nul = text.find('\0');
+  bool parsed = json::sax_parse(text.begin(), text.end(), &builder, json::input_format_t::json, /*strict=*/true,
+                                /*ignore_comments=*/false);
+  if (parsed && nul == std::string_view::npos) return builder.result();
   if (error) {
     JSONError e;
-    if (builder.tooDeep()) {
+    size_t read = builder.errorPosition();
+    if (nul != std::string_view::npos && (parsed || (!builder.tooDeep() && (read == 0 ? 0 : read - 1) >= nul))) {
+      locate(text, nul, e);
+      e.message = "syntax error - unexpected NUL byte";
+    } else if (builder.tooDeep()) {
       locate(text, offsetOfTooDeep(text), e);
       e.message = kTooDeep;
     } else {
       // The parser counts the characters it has read, the faulty one included.
-      size_t read = builder.errorPosition();
       locate(text, read > 0 ? read - 1 : 0, e);
       e.message = plainMessage(builder.errorMessage());
     }

@@ -136,6 +136,21 @@ TEST(JSON, ErrorsGiveLineColumnAndWhatWasExpected) {
   EXPECT_EQ(JSONParse("[", nullptr), nullptr);  // no error object: still nil, no crash
 }
 
+TEST(JSON, ARawNulByteIsAnErrorNotTheEndOfTheText) {
+  using namespace std::string_view_literals;
+  JSONError e = parseError("1\0junk"sv);
+  EXPECT_EQ(e.line, 1u);
+  EXPECT_EQ(e.column, 2u);
+  EXPECT_NE(e.message.find("NUL"), std::string::npos);
+  e = parseError("{\n \"a\": \"x\0y\"}"sv);
+  EXPECT_EQ(e.line, 2u);
+  EXPECT_EQ(e.column, 9u);
+  // An earlier fault is still the one reported.
+  e = parseError("[1,,\0]"sv);
+  EXPECT_EQ(e.column, 4u);
+  EXPECT_EQ(e.message.find("NUL"), std::string::npos);
+}
+
 TEST(JSON, DeepNestingIsRefusedNotACrash) {
   std::string ok = std::string(kJSONMaxDepth, '[') + std::string(kJSONMaxDepth, ']');
   EXPECT_TRUE(JSONParse(ok));
