@@ -38,6 +38,11 @@ TEST_F(DeviceConcurrency, FrameworkCompletionsArriveOnTheirQueueWhileTheDeviceRu
                                    }));
   }
   device->advance(kRequests + 1);
+  // The host answers each presentation from its own queue, which the device
+  // does not wait for; once that queue has drained, one more settle applies
+  // the last answers.
+  dispatch_sync(hostQueue.get(), [] {});
+  device->settle();
   stop.store(true);
   reader.join();
 
