@@ -210,11 +210,11 @@ class Run {
     }
   }
 
-  LaunchOptions launchOptions(const LaunchSpec& spec) {
+  LaunchOptions launchOptions(const LaunchInput& given) {
     LaunchOptions o;
-    o.background = spec.background;
-    if (spec.localNotification) {
-      const LocalNotificationSpec& l = *spec.localNotification;
+    o.background = given.background;
+    if (given.localNotification) {
+      const LocalNotificationInput& l = *given.localNotification;
       auto n = make<UILocalNotification>();
       n->setAlertTitle(optionalString(l.alertTitle));
       n->setAlertBody(optionalString(l.alertBody));
@@ -223,7 +223,7 @@ class Run {
       n->setUserInfo(l.userInfo);
       o.localNotification = n;
     }
-    o.remoteNotification = spec.remoteNotification;
+    o.remoteNotification = given.remoteNotification;
     return o;
   }
 
@@ -273,7 +273,7 @@ class Run {
     return Id(value);
   }
 
-  Ref<OrvelNotificationContent> content(const ContentSpec& c) {
+  Ref<OrvelNotificationContent> content(const ContentInput& c) {
     auto content = make<OrvelNotificationContent>();
     content->setTitle(optionalString(c.title));
     content->setSubTitle(optionalString(c.subTitle));
@@ -290,7 +290,7 @@ class Run {
     return content;
   }
 
-  Ref<OrvelNotificationTrigger> trigger(const TriggerSpec& t) {
+  Ref<OrvelNotificationTrigger> trigger(const TriggerInput& t) {
     auto trigger = make<OrvelNotificationTrigger>();
     trigger->setRepeat(t.repeat);
     trigger->setTimeInterval(t.timeInterval);
@@ -312,7 +312,7 @@ class Run {
       trigger->setDateComponents(c);
     }
     if (t.region) {
-      const RegionSpec& r = *t.region;
+      const RegionInput& r = *t.region;
       auto region = CLCircularRegion::regionWithCenter({r.latitude, r.longitude}, r.radius, str(r.identifier).get());
       region->setNotifyOnEntry(r.notifyOnEntry);
       region->setNotifyOnExit(r.notifyOnExit);
@@ -321,10 +321,10 @@ class Run {
     return trigger;
   }
 
-  void schedule(const ScheduleSpec& spec) {
-    Ref<OrvelNotificationContent> c = spec.content ? content(*spec.content) : nullptr;
-    Ref<OrvelNotificationTrigger> t = spec.trigger ? trigger(*spec.trigger) : nullptr;
-    auto request = OrvelNotificationRequest::requestWithIdentifier(optionalString(spec.identifier), c, t);
+  void schedule(const ScheduleInput& given) {
+    Ref<OrvelNotificationContent> c = given.content ? content(*given.content) : nullptr;
+    Ref<OrvelNotificationTrigger> t = given.trigger ? trigger(*given.trigger) : nullptr;
+    auto request = OrvelNotificationRequest::requestWithIdentifier(optionalString(given.identifier), c, t);
     auto done = std::make_shared<std::atomic<bool>>(false);
     host_->addLocalNotification(request, done);
     // A request without content is not scheduled, and nobody is told.

@@ -248,16 +248,16 @@ class Checker {
     return out;
   }
 
-  LocalNotificationSpec localNotification(const JsonNode& node) const {
+  LocalNotificationInput localNotification(const JsonNode& node) const {
     object(node, "\"localNotification\"");
     checkKeys(node, {"alertTitle", "alertBody", "soundName", "badge", "userInfo"}, "\"localNotification\"");
-    LocalNotificationSpec spec;
-    spec.alertTitle = optionalString(node, "alertTitle", "\"localNotification\"");
-    spec.alertBody = optionalString(node, "alertBody", "\"localNotification\"");
-    spec.soundName = optionalString(node, "soundName", "\"localNotification\"");
-    if (const JsonNode* v = node.find("badge")) spec.badge = integer(*v, "\"badge\"");
-    if (const JsonNode* v = node.find("userInfo")) spec.userInfo = dictionary(*v, "\"userInfo\"");
-    return spec;
+    LocalNotificationInput given;
+    given.alertTitle = optionalString(node, "alertTitle", "\"localNotification\"");
+    given.alertBody = optionalString(node, "alertBody", "\"localNotification\"");
+    given.soundName = optionalString(node, "soundName", "\"localNotification\"");
+    if (const JsonNode* v = node.find("badge")) given.badge = integer(*v, "\"badge\"");
+    if (const JsonNode* v = node.find("userInfo")) given.userInfo = dictionary(*v, "\"userInfo\"");
+    return given;
   }
 
   void launch(const JsonNode& node, Step& step) const {
@@ -296,13 +296,13 @@ class Checker {
     step.token = objc::NSData::dataWithBytes(std::move(bytes));
   }
 
-  ContentSpec content(const JsonNode& node) const {
+  ContentInput content(const JsonNode& node) const {
     object(node, "\"content\"");
     checkKeys(node,
               {"title", "subTitle", "body", "sound", "badge", "userInfo", "threadIdentifier", "launchImageName",
                "summaryArgument", "summaryArgumentCount", "targetContentIdentifier", "silentPush"},
               "\"content\"");
-    ContentSpec c;
+    ContentInput c;
     c.title = optionalString(node, "title", "\"content\"");
     c.subTitle = optionalString(node, "subTitle", "\"content\"");
     c.body = optionalString(node, "body", "\"content\"");
@@ -320,10 +320,10 @@ class Checker {
     return c;
   }
 
-  TriggerSpec trigger(const JsonNode& node) const {
+  TriggerInput trigger(const JsonNode& node) const {
     object(node, "\"trigger\"");
     checkKeys(node, {"timeInterval", "repeat", "fireDate", "dateComponents", "region"}, "\"trigger\"");
-    TriggerSpec t;
+    TriggerInput t;
     if (const JsonNode* v = node.find("timeInterval")) t.timeInterval = number(*v, "\"timeInterval\" (seconds)");
     if (const JsonNode* v = node.find("repeat")) t.repeat = boolean(*v, "\"repeat\"");
     if (const JsonNode* v = node.find("fireDate")) {
@@ -347,7 +347,7 @@ class Checker {
     if (const JsonNode* v = node.find("region")) {
       object(*v, "\"region\"");
       checkKeys(*v, {"identifier", "latitude", "longitude", "radius", "notifyOnEntry", "notifyOnExit"}, "\"region\"");
-      RegionSpec r;
+      RegionInput r;
       const JsonNode* id = v->find("identifier");
       if (!id) fail(v->at, "\"region\" needs an \"identifier\"");
       r.identifier = string(*id, "\"identifier\"");

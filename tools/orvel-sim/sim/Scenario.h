@@ -52,20 +52,20 @@ std::string readInput(const std::string& path);
 std::string displayName(const std::string& path);
 
 // A legacy local notification as written in a scenario.
-struct LocalNotificationSpec {
+struct LocalNotificationInput {
   std::optional<std::string> alertTitle, alertBody, soundName;
   int64_t badge = 0;
   objc::Ref<objc::NSDictionary> userInfo;
 };
 
-struct LaunchSpec {
+struct LaunchInput {
   bool background = false;
-  std::optional<LocalNotificationSpec> localNotification;
+  std::optional<LocalNotificationInput> localNotification;
   objc::Ref<objc::NSDictionary> remoteNotification;
 };
 
 // The content of a local-notification request; absent fields stay absent.
-struct ContentSpec {
+struct ContentInput {
   std::optional<std::string> title, subTitle, body, sound, threadIdentifier, launchImageName, summaryArgument,
       targetContentIdentifier;
   std::optional<int64_t> badge;
@@ -76,26 +76,26 @@ struct ContentSpec {
   objc::Ref<objc::NSDictionary> userInfo;
 };
 
-struct RegionSpec {
+struct RegionInput {
   std::string identifier;
   double latitude = 0, longitude = 0, radius = 100;
   bool notifyOnEntry = true, notifyOnExit = false;
 };
 
-struct TriggerSpec {
+struct TriggerInput {
   bool repeat = false;
   double timeInterval = 0;
   // Seconds since 1970, or seconds after the moment the step runs.
   std::optional<double> fireDate;
   bool fireDateIsRelative = false;
   std::optional<std::map<std::string, int64_t>> dateComponents;  // year, month, ..., "timeZone" (seconds from GMT)
-  std::optional<RegionSpec> region;
+  std::optional<RegionInput> region;
 };
 
-struct ScheduleSpec {
+struct ScheduleInput {
   std::optional<std::string> identifier;
-  std::optional<ContentSpec> content;
-  std::optional<TriggerSpec> trigger;
+  std::optional<ContentInput> content;
+  std::optional<TriggerInput> trigger;
 };
 
 struct Expectation {
@@ -148,7 +148,7 @@ struct Step {
   Position at;       // where the step's object starts
   Json value;        // the step's value as written
 
-  LaunchSpec launch;
+  LaunchInput launch;
   std::string text;  // State, Answer, Open, EnterRegion, Note, AuthorizationStatus; Push: the payload file
   int64_t integer = 0;
   bool flag = false;  // Register: with a configuration; Token: has a token; RegistrationError: has an error
@@ -157,7 +157,7 @@ struct Step {
   std::string errorDomain;
   objc::Ref<objc::NSDictionary> payload;
   std::optional<std::string> target;  // the payload's "Simulator Target Bundle"
-  ScheduleSpec schedule;
+  ScheduleInput schedule;
   std::optional<std::vector<std::string>> identifiers;  // Remove
   std::vector<Expectation> expectations;
 };

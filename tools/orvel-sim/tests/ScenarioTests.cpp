@@ -77,7 +77,7 @@ TEST(ScenarioReading, EveryStepWithItsValue) {
   EXPECT_FALSE(push.payload->objectForKey("Simulator Target Bundle")) << "a directive, not part of the payload";
   EXPECT_TRUE(push.payload->objectForKey("custom"));
 
-  const ScheduleSpec& s = sc.steps[13].schedule;
+  const ScheduleInput& s = sc.steps[13].schedule;
   ASSERT_TRUE(s.content && s.trigger);
   EXPECT_EQ(s.content->badge, 3);
   EXPECT_TRUE(s.content->silentPush);
