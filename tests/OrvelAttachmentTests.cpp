@@ -1,18 +1,9 @@
 // Media attachments of local notifications, downloaded from real servers on
-// 127.0.0.1: cpp-httplib for well-formed answers, a raw socket server of our
-// own for a stall and for the concurrency test (cpp-httplib is a prebuilt
-// library whose synchronisation ThreadSanitizer cannot see).
-#include <arpa/inet.h>
-#include <fcntl.h>
+// 127.0.0.1: cpp-httplib for well-formed answers, the raw loopback server for
+// a stall and for the concurrency test.
 #include <gtest/gtest.h>
-#include <httplib.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <atomic>
-#include <condition_variable>
 #include <filesystem>
 #include <functional>
 #include <mutex>
@@ -21,6 +12,7 @@
 #include <thread>
 #include <vector>
 
+#include "LoopbackHttpServer.h"
 #include "UserNotifications/UserNotifications.h"
 #include "support/OrvelLocalTestSupport.h"
 #include "support/OrvelTestSupport.h"
@@ -34,145 +26,11 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// ---- servers ----
-
-// cpp-httplib on a free port; add routes to `server`, then start().
-class HttpServer {
- public:
-  HttpServer() : port_(server.bind_to_any_port("127.0.0.1")) { server.set_keep_alive_max_count(1); }
-  ~HttpServer() {
-    if (!thread_.joinable()) return;
-    server.stop();
-    thread_.join();
-  }
-  void start() {
-    thread_ = std::thread([this] { server.listen_after_bind(); });
-    while (!server.is_running()) std::this_thread::yield();
-  }
-  std::string url(std::string_view path) const {
-    return "http://127.0.0.1:" + std::to_string(port_) + std::string(path);
-  }
-
-  httplib::Server server;
-
- private:
-  int port_;
-  std::thread thread_;
-};
-
-// Something threads can wait for; opens by itself when destroyed.
-class Gate {
- public:
-  ~Gate() { open(); }
-  void open() {
-    {
-      std::lock_guard<std::mutex> g(lock_);
-      open_ = true;
-    }
-    changed_.notify_all();
-  }
-  bool isOpen() {
-    std::lock_guard<std::mutex> g(lock_);
-    return open_;
-  }
-  // False after a generous bound, so that a fault fails instead of hanging.
-  bool wait() {
-    std::unique_lock<std::mutex> g(lock_);
-    return changed_.wait_for(g, std::chrono::seconds(30), [&] { return open_; });
-  }
-
- private:
-  std::mutex lock_;
-  std::condition_variable changed_;
-  bool open_ = false;
-};
-
-void sendAll(int fd, std::string_view bytes) {
-  while (!bytes.empty()) {
-    ssize_t n = ::send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL);
-    if (n <= 0) return;
-    bytes.remove_prefix(static_cast<size_t>(n));
-  }
-}
-
-std::string okResponse(std::string_view body) {
-  return "HTTP/1.1 200 OK\r\nContent-Type: image/jpeg\r\nContent-Length: " + std::to_string(body.size()) +
-         "\r\nConnection: close\r\n\r\n" + std::string(body);
-}
-
-// Answers each connection on a thread of its own with `respond(fd, path)`
-// once the request head has arrived, then closes it.
-class RawServer {
- public:
-  using Respond = std::function<void(int fd, const std::string& path)>;
-  explicit RawServer(Respond respond) : respond_(std::move(respond)) {
-    listen_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    if (::bind(listen_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || ::listen(listen_, 128) != 0 ||
-        ::getsockname(listen_, reinterpret_cast<sockaddr*>(&address), &length) != 0 || ::pipe2(stop_, O_CLOEXEC) != 0) {
-      throw std::runtime_error("raw server setup failed");
-    }
-    port_ = ntohs(address.sin_port);
-    thread_ = std::thread([this] { serve(); });
-  }
-  ~RawServer() {
-    (void)!::write(stop_[1], "x", 1);
-    thread_.join();
-    for (auto& c : connections_) c.join();
-    ::close(listen_);
-    ::close(stop_[0]);
-    ::close(stop_[1]);
-  }
-  std::string url(std::string_view path) const {
-    return "http://127.0.0.1:" + std::to_string(port_) + std::string(path);
-  }
-
- private:
-  void serve() {
-    for (;;) {
-      pollfd fds[2] = {{listen_, POLLIN, 0}, {stop_[0], POLLIN, 0}};
-      if (::poll(fds, 2, -1) < 0) continue;
-      if (fds[1].revents) return;
-      int connection = ::accept4(listen_, nullptr, nullptr, SOCK_CLOEXEC);
-      if (connection >= 0) connections_.emplace_back([this, connection] { answer(connection); });
-    }
-  }
-  void answer(int connection) {
-    std::string head;
-    char buffer[1024];
-    while (head.find("\r\n\r\n") == std::string::npos) {
-      ssize_t n = ::recv(connection, buffer, sizeof buffer, 0);
-      if (n <= 0) break;
-      head.append(buffer, static_cast<size_t>(n));
-    }
-    size_t start = head.find(' ') + 1, end = head.find(' ', start);
-    respond_(connection, start > 0 && end != std::string::npos ? head.substr(start, end - start) : "");
-    ::close(connection);
-  }
-
-  Respond respond_;
-  int listen_ = -1;
-  int stop_[2] = {-1, -1};
-  int port_ = 0;
-  std::thread thread_;
-  std::vector<std::thread> connections_;  // the accepting thread's, until it is joined
-};
-
-// A port on 127.0.0.1 that nothing listens on.
-int refusedPort() {
-  int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t length = sizeof address;
-  ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-  ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-  ::close(fd);
-  return ntohs(address.sin_port);
-}
+using loopback::Gate;
+using loopback::HttpServer;
+using loopback::RawServer;
+using loopback::refusedPort;
+using loopback::sendAll;
 
 std::string readFile(const std::string& path) {
   auto data = NSFileManager::defaultManager()->contentsAtPath(path);
@@ -361,7 +219,7 @@ TEST_F(OrvelAttachments, FailedDownloadsScheduleTheNotificationWithoutMedia) {
 
 TEST_F(OrvelAttachments, AStalledServerThatGivesUpSchedulesWithoutMedia) {
   Gate arrived, release;
-  RawServer stalling([&](int fd, const std::string&) {
+  RawServer stalling([&](int fd, const std::string&, Gate&) {
     sendAll(fd, "HTTP/1.1 200 OK\r\nContent-Length: 100000\r\n\r\n");
     sendAll(fd, std::string(500, 'x'));
     arrived.open();
@@ -455,7 +313,8 @@ TEST_F(OrvelAttachments, TheGivenTypeMakesTheSuffix) {
 TEST(OrvelAttachmentConcurrency, DownloadsScheduledFromSeveralThreadsShareNothing) {
   UIDevice::currentDevice()->setSystemVersion("13.0");
   UNUserNotificationCenter::currentNotificationCenter()->setAuthorizationStatus(UNAuthorizationStatusAuthorized, 7);
-  RawServer server([](int fd, const std::string& path) { sendAll(fd, okResponse("bytes of " + path)); });
+  RawServer server(
+      [](int fd, const std::string& path, Gate&) { sendAll(fd, loopback::okResponse("bytes of " + path, "image/jpeg")); });
   constexpr int kThreads = 4, kEach = 3;
   HandlerProbe probe;
   std::vector<std::thread> threads;

@@ -11,27 +11,20 @@
 // so the trickle is still far slower than the time-out allows without the
 // test waiting 30 s.
 //
-// The server is our own code on raw sockets, so that ThreadSanitizer sees
-// every step of it.
-#include <arpa/inet.h>
-#include <fcntl.h>
+// The server is the raw loopback server, so that ThreadSanitizer sees every
+// step of it.
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <chrono>
-#include <condition_variable>
 #include <filesystem>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <set>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "LoopbackServers.h"
 #include "UserNotifications/UserNotifications.h"
 #include "support/OrvelLocalTestSupport.h"
 #include "support/OrvelTestSupport.h"
@@ -46,36 +39,9 @@ namespace fs = std::filesystem;
 constexpr double kTimeoutScale = 1.0 / 30;
 constexpr auto kTrickleGap = std::chrono::seconds(3);
 
-// Opened when the server stops, so that an answer that waits ends.
-class Gate {
- public:
-  void open() {
-    {
-      std::lock_guard<std::mutex> g(lock_);
-      open_ = true;
-    }
-    changed_.notify_all();
-  }
-  // Waits up to `interval`; true once the gate is open.
-  bool waitFor(std::chrono::milliseconds interval) {
-    std::unique_lock<std::mutex> g(lock_);
-    return changed_.wait_for(g, interval, [&] { return open_; });
-  }
-
- private:
-  std::mutex lock_;
-  std::condition_variable changed_;
-  bool open_ = false;
-};
-
-bool sendAll(int fd, std::string_view bytes) {
-  while (!bytes.empty()) {
-    ssize_t n = ::send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL);
-    if (n <= 0) return false;
-    bytes.remove_prefix(static_cast<size_t>(n));
-  }
-  return true;
-}
+using loopback::Gate;
+using loopback::RawServer;
+using loopback::sendAll;
 
 // A JPEG header is enough for the platform, which judges by extension.
 const std::string kImage = std::string("\xff\xd8\xff\xe0", 4) + std::string(2000, 'j');
@@ -85,63 +51,10 @@ std::string headFor(size_t length) {
          "\r\nConnection: close\r\n\r\n";
 }
 
-// Answers each connection on a thread of its own, by the request's path.
-class MisbehavingServer {
- public:
-  explicit MisbehavingServer(std::string fileTarget) : fileTarget_(std::move(fileTarget)) {
-    listen_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    if (::bind(listen_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || ::listen(listen_, 64) != 0 ||
-        ::getsockname(listen_, reinterpret_cast<sockaddr*>(&address), &length) != 0 || ::pipe2(stop_, O_CLOEXEC) != 0) {
-      throw std::runtime_error("server setup failed");
-    }
-    port_ = ntohs(address.sin_port);
-    thread_ = std::thread([this] { serve(); });
-  }
-  ~MisbehavingServer() {
-    release_.open();
-    (void)!::write(stop_[1], "x", 1);
-    thread_.join();
-    for (auto& c : connections_) c.join();
-    ::close(listen_);
-    ::close(stop_[0]);
-    ::close(stop_[1]);
-  }
-  std::string url(std::string_view path) const {
-    return "http://127.0.0.1:" + std::to_string(port_) + std::string(path);
-  }
-
- private:
-  void serve() {
-    for (;;) {
-      pollfd fds[2] = {{listen_, POLLIN, 0}, {stop_[0], POLLIN, 0}};
-      if (::poll(fds, 2, -1) < 0) continue;
-      if (fds[1].revents) return;
-      int connection = ::accept4(listen_, nullptr, nullptr, SOCK_CLOEXEC);
-      if (connection >= 0) connections_.emplace_back([this, connection] { answer(connection); });
-    }
-  }
-
-  void answer(int connection) {
-    std::string head;
-    char buffer[1024];
-    while (head.find("\r\n\r\n") == std::string::npos) {
-      ssize_t n = ::recv(connection, buffer, sizeof buffer, 0);
-      if (n <= 0) break;
-      head.append(buffer, static_cast<size_t>(n));
-    }
-    size_t start = head.find(' ') + 1, end = head.find(' ', start);
-    std::string path = start > 0 && end != std::string::npos ? head.substr(start, end - start) : "";
-    // "/rN/name" is "/name" for round N.
+// Answers by the request's path; "/rN/name" is "/name" for round N.
+std::unique_ptr<RawServer> misbehavingServer(const std::string& fileTarget) {
+  return std::make_unique<RawServer>([fileTarget](int fd, std::string path, Gate& release) {
     if (path.rfind("/r", 0) == 0 && path.find('/', 1) != std::string::npos) path = path.substr(path.find('/', 1));
-    respond(connection, path);
-    ::close(connection);
-  }
-
-  void respond(int fd, const std::string& path) {
     if (path == "/good.jpg") {
       sendAll(fd, headFor(kImage.size()) + kImage);
     } else if (path == "/cut.jpg") {
@@ -149,13 +62,13 @@ class MisbehavingServer {
     } else if (path == "/loop.jpg") {
       sendAll(fd, "HTTP/1.1 302 Found\r\nLocation: /loop.jpg\r\nContent-Length: 0\r\nConnection: close\r\n\r\n");
     } else if (path == "/to-file.jpg") {
-      sendAll(fd, "HTTP/1.1 302 Found\r\nLocation: file://" + fileTarget_ +
+      sendAll(fd, "HTTP/1.1 302 Found\r\nLocation: file://" + fileTarget +
                       "\r\nContent-Length: 0\r\nConnection: close\r\n\r\n");
     } else if (path == "/trickle.jpg") {
       // One byte now and one per gap, until the client gives up or the
       // server stops.
       if (!sendAll(fd, headFor(100000) + kImage.substr(0, 1))) return;
-      for (size_t i = 1; !release_.waitFor(kTrickleGap) && i < kImage.size(); ++i) {
+      for (size_t i = 1; !release.waitFor(kTrickleGap) && i < kImage.size(); ++i) {
         if (!sendAll(fd, kImage.substr(i, 1))) return;
       }
     } else if (path == "/empty.jpg") {
@@ -163,16 +76,8 @@ class MisbehavingServer {
     } else {
       sendAll(fd, "HTTP/1.1 404 Not Found\r\nContent-Length: 0\r\nConnection: close\r\n\r\n");
     }
-  }
-
-  std::string fileTarget_;
-  Gate release_;
-  int listen_ = -1;
-  int stop_[2] = {-1, -1};
-  int port_ = 0;
-  std::thread thread_;
-  std::vector<std::thread> connections_;  // the accepting thread's, until it is joined
-};
+  });
+}
 
 std::set<std::string> filesIn(const std::string& directory) {
   std::set<std::string> names;
@@ -221,7 +126,7 @@ class OrvelDownloadStressBase : public ::testing::Test {
     secret_ = temporaryDirectory() + "/secret.jpg";
     ASSERT_TRUE(NSFileManager::defaultManager()->createFileAtPath(secret_, NSData::dataWithUTF8(kSecret)));
     before_ = filesIn(temporaryDirectory());
-    server_ = std::make_unique<MisbehavingServer>(secret_);
+    server_ = misbehavingServer(secret_);
   }
   void TearDown() override {
     server_.reset();
@@ -266,7 +171,7 @@ class OrvelDownloadStressBase : public ::testing::Test {
     expectNoFileLeft();
   }
 
-  std::unique_ptr<MisbehavingServer> server_;
+  std::unique_ptr<RawServer> server_;
   std::string store_;
   std::string secret_;
   std::set<std::string> before_;

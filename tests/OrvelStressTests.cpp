@@ -5,15 +5,9 @@
 // the host once, and every event the observer once, in the order of the
 // callbacks; every background request must complete once.
 //
-// The server is our own code on raw sockets, so that ThreadSanitizer sees
-// every step of it.
-#include <arpa/inet.h>
-#include <fcntl.h>
+// The server is the raw loopback server, so that ThreadSanitizer sees every
+// step of it.
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <atomic>
 #include <cstdio>
@@ -25,6 +19,7 @@
 #include <thread>
 #include <vector>
 
+#include "LoopbackServers.h"
 #include "support/OrvelTestSupport.h"
 
 using namespace objc;
@@ -299,71 +294,13 @@ std::string bodyFor(const std::string& path) {
   return body;
 }
 
-// Answers every request on 127.0.0.1 with 200 and bodyFor(path), one
-// connection at a time on its own thread.
-class FileServer {
- public:
-  FileServer() {
-    listen_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    if (::bind(listen_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || ::listen(listen_, 64) != 0 ||
-        ::getsockname(listen_, reinterpret_cast<sockaddr*>(&address), &length) != 0 || ::pipe2(stop_, O_CLOEXEC) != 0) {
-      throw std::runtime_error("file server setup failed");
-    }
-    port_ = ntohs(address.sin_port);
-    thread_ = std::thread([this] { serve(); });
-  }
-  ~FileServer() {
-    (void)!::write(stop_[1], "x", 1);
-    thread_.join();
-    ::close(listen_);
-    ::close(stop_[0]);
-    ::close(stop_[1]);
-  }
-  std::string url(const std::string& path) const { return "http://127.0.0.1:" + std::to_string(port_) + path; }
+// Answers every request on 127.0.0.1 with 200 and bodyFor(path).
+std::unique_ptr<loopback::RawServer> fileServer() {
+  return std::make_unique<loopback::RawServer>(
+      [](int fd, const std::string& path, loopback::Gate&) { loopback::sendAll(fd, loopback::okResponse(bodyFor(path))); });
+}
 
- private:
-  void serve() {
-    for (;;) {
-      pollfd fds[2] = {{listen_, POLLIN, 0}, {stop_[0], POLLIN, 0}};
-      if (::poll(fds, 2, -1) < 0) continue;
-      if (fds[1].revents) return;
-      int connection = ::accept4(listen_, nullptr, nullptr, SOCK_CLOEXEC);
-      if (connection >= 0) answer(connection);
-    }
-  }
-  static void answer(int connection) {
-    std::string head;
-    char buffer[1024];
-    while (head.find("\r\n\r\n") == std::string::npos) {
-      ssize_t n = ::recv(connection, buffer, sizeof buffer, 0);
-      if (n <= 0) break;
-      head.append(buffer, static_cast<size_t>(n));
-    }
-    size_t start = head.find(' ') + 1, end = head.find(' ', start);
-    std::string path = start > 0 && end != std::string::npos ? head.substr(start, end - start) : "";
-    std::string body = bodyFor(path);
-    std::string response =
-        "HTTP/1.1 200 OK\r\nContent-Type: application/octet-stream\r\nContent-Length: " + std::to_string(body.size()) +
-        "\r\nConnection: close\r\n\r\n" + body;
-    std::string_view rest = response;
-    while (!rest.empty()) {
-      ssize_t n = ::send(connection, rest.data(), rest.size(), MSG_NOSIGNAL);
-      if (n <= 0) break;
-      rest.remove_prefix(static_cast<size_t>(n));
-    }
-    ::close(connection);
-  }
-  int listen_ = -1;
-  int stop_[2] = {-1, -1};
-  int port_ = 0;
-  std::thread thread_;
-};
-
-Chain::Step downloads(const FileServer& server, Ref<NSURLSession> session, std::string name) {
+Chain::Step downloads(const loopback::RawServer& server, Ref<NSURLSession> session, std::string name) {
   return [&server, session, name](int64_t round, std::function<void(bool)> done) {
     std::string path = "/" + name + "/" + std::to_string(round);
     auto task = session->downloadTaskWithURL(
@@ -422,12 +359,12 @@ TEST(OrvelStressConcurrency, EveryCallbackAndEventArrivesOnceInOrderWhileBackgro
   Id backgroundObserver = NSNotificationCenter::defaultCenter()->addObserverForName(
       lit<"OrvelStressBackgroundRound">(), nullptr, nullptr, [&](NSNotification*) { ++backgroundPosts; });
 
-  FileServer server;
+  auto server = fileServer();
   std::vector<std::unique_ptr<Chain>> chains;
   chains.push_back(std::make_unique<Chain>(&askForSettings));
   chains.push_back(std::make_unique<Chain>(&addRequest));
-  chains.push_back(std::make_unique<Chain>(downloads(server, NSURLSession::sessionWithConfiguration(nullptr), "a")));
-  chains.push_back(std::make_unique<Chain>(downloads(server, NSURLSession::sessionWithConfiguration(nullptr), "b")));
+  chains.push_back(std::make_unique<Chain>(downloads(*server, NSURLSession::sessionWithConfiguration(nullptr), "a")));
+  chains.push_back(std::make_unique<Chain>(downloads(*server, NSURLSession::sessionWithConfiguration(nullptr), "b")));
   for (auto& chain : chains) {
     chain->grant();
     chain->start();

@@ -1,19 +1,9 @@
 // Download tasks against real servers on 127.0.0.1: cpp-httplib for
-// well-formed answers, and a raw socket server of our own for answers it will
-// not give (a body cut short, a stall, a trickle) and for the concurrency
-// tests (cpp-httplib is a prebuilt library, whose internal synchronisation
-// ThreadSanitizer cannot see).
-#include <arpa/inet.h>
-#include <fcntl.h>
+// well-formed answers, and the raw loopback server for answers it will not
+// give (a body cut short, a stall, a trickle) and for the concurrency tests.
 #include <gtest/gtest.h>
-#include <httplib.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <atomic>
-#include <condition_variable>
 #include <filesystem>
 #include <functional>
 #include <memory>
@@ -25,6 +15,7 @@
 #include <vector>
 
 #include "Foundation/Foundation.h"
+#include "LoopbackHttpServer.h"
 
 using namespace objc;
 
@@ -32,151 +23,12 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// Something threads can wait for; opens by itself when destroyed.
-class Gate {
- public:
-  ~Gate() { open(); }
-  void open() {
-    {
-      std::lock_guard<std::mutex> g(lock_);
-      open_ = true;
-    }
-    changed_.notify_all();
-  }
-  // False after a generous bound, so that a fault shows as a failure rather
-  // than a hang.
-  bool wait() {
-    std::unique_lock<std::mutex> g(lock_);
-    return changed_.wait_for(g, std::chrono::seconds(30), [&] { return open_; });
-  }
-
- private:
-  std::mutex lock_;
-  std::condition_variable changed_;
-  bool open_ = false;
-};
-
-// cpp-httplib on a free port; add routes to `server`, then start().
-class HttpServer {
- public:
-  HttpServer() : port_(server.bind_to_any_port("127.0.0.1")) {
-    // One request per connection: the server's few threads would otherwise
-    // sit in idle keep-alive connections while other clients wait.
-    server.set_keep_alive_max_count(1);
-  }
-  ~HttpServer() {
-    if (!thread_.joinable()) return;
-    server.stop();
-    thread_.join();
-  }
-  void start() {
-    thread_ = std::thread([this] { server.listen_after_bind(); });
-    // stop() only ends a loop that has started.
-    while (!server.is_running()) std::this_thread::yield();
-  }
-  std::string url(std::string_view path) const {
-    return "http://127.0.0.1:" + std::to_string(port_) + std::string(path);
-  }
-  int port() const { return port_; }
-
-  httplib::Server server;
-
- private:
-  int port_;
-  std::thread thread_;
-};
-
-void sendAll(int fd, std::string_view bytes) {
-  while (!bytes.empty()) {
-    ssize_t n = ::send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL);
-    if (n <= 0) return;
-    bytes.remove_prefix(static_cast<size_t>(n));
-  }
-}
-
-// Answers each connection, on a thread of its own, with
-// `respond(fd, path, release)` once the request head has arrived. An answer
-// that stalls waits for `release`, which the server opens before it stops.
-// All of it is our own code, so ThreadSanitizer sees every step.
-class RawServer {
- public:
-  using Respond = std::function<void(int fd, const std::string& path, Gate& release)>;
-  explicit RawServer(Respond respond) : respond_(std::move(respond)) {
-    listen_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    if (::bind(listen_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || ::listen(listen_, 128) != 0 ||
-        ::getsockname(listen_, reinterpret_cast<sockaddr*>(&address), &length) != 0 || ::pipe2(stop_, O_CLOEXEC) != 0) {
-      throw std::runtime_error("raw server setup failed");
-    }
-    port_ = ntohs(address.sin_port);
-    thread_ = std::thread([this] { serve(); });
-  }
-  ~RawServer() {
-    release_.open();
-    (void)!::write(stop_[1], "x", 1);
-    thread_.join();
-    for (auto& c : connections_) c.join();
-    ::close(listen_);
-    ::close(stop_[0]);
-    ::close(stop_[1]);
-  }
-  std::string url(std::string_view path) const {
-    return "http://127.0.0.1:" + std::to_string(port_) + std::string(path);
-  }
-
- private:
-  void serve() {
-    for (;;) {
-      pollfd fds[2] = {{listen_, POLLIN, 0}, {stop_[0], POLLIN, 0}};
-      if (::poll(fds, 2, -1) < 0) continue;
-      if (fds[1].revents) return;
-      int connection = ::accept4(listen_, nullptr, nullptr, SOCK_CLOEXEC);
-      if (connection >= 0) connections_.emplace_back([this, connection] { answer(connection); });
-    }
-  }
-
-  void answer(int connection) {
-    std::string head;
-    char buffer[1024];
-    while (head.find("\r\n\r\n") == std::string::npos) {
-      ssize_t n = ::recv(connection, buffer, sizeof buffer, 0);
-      if (n <= 0) break;
-      head.append(buffer, static_cast<size_t>(n));
-    }
-    size_t start = head.find(' ') + 1, end = head.find(' ', start);
-    respond_(connection, start > 0 && end != std::string::npos ? head.substr(start, end - start) : "", release_);
-    ::close(connection);
-  }
-
-  Respond respond_;
-  Gate release_;
-  int listen_ = -1;
-  int stop_[2] = {-1, -1};
-  int port_ = 0;
-  std::thread thread_;
-  std::vector<std::thread> connections_;  // the accepting thread's, until it is joined
-};
-
-std::string okResponse(std::string_view body) {
-  return "HTTP/1.1 200 OK\r\nContent-Type: application/octet-stream\r\nContent-Length: " + std::to_string(body.size()) +
-         "\r\nConnection: close\r\n\r\n" + std::string(body);
-}
-
-// A port on 127.0.0.1 that nothing listens on.
-int refusedPort() {
-  int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t length = sizeof address;
-  ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-  ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-  ::close(fd);
-  return ntohs(address.sin_port);
-}
+using loopback::Gate;
+using loopback::HttpServer;
+using loopback::okResponse;
+using loopback::RawServer;
+using loopback::refusedPort;
+using loopback::sendAll;
 
 std::string randomBytes(size_t size, unsigned seed) {
   std::mt19937 random(seed);
