@@ -67,16 +67,8 @@ double addCalendarUnit(double t, uint64_t unit, int64_t offset) {
   double local = t + static_cast<double>(offset);
   int64_t days = static_cast<int64_t>(std::floor(local / 86400));
   double timeOfDay = local - static_cast<double>(days) * 86400;
-  int64_t z = days + 719468;
-  int64_t era = (z >= 0 ? z : z - 146096) / 146097;
-  int64_t doe = z - era * 146097;
-  int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-  int64_t y = yoe + era * 400;
-  int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-  int64_t mp = (5 * doy + 2) / 153;
-  int64_t d = doy - (153 * mp + 2) / 5 + 1;
-  int64_t m = mp < 10 ? mp + 3 : mp - 9;
-  y += m <= 2;
+  CivilDate date = civilFromDays(days);
+  int64_t y = date.year, m = date.month, d = date.day;
   int64_t total = y * 12 + (m - 1) + months;
   y = total / 12;
   m = total % 12 + 1;
@@ -84,12 +76,7 @@ double addCalendarUnit(double t, uint64_t unit, int64_t offset) {
   bool leap = (y % 4 == 0 && y % 100 != 0) || y % 400 == 0;
   int64_t last = kDaysIn[m - 1] + (m == 2 && leap ? 1 : 0);
   d = std::min(d, last);
-  y -= m <= 2;
-  era = (y >= 0 ? y : y - 399) / 400;
-  yoe = y - era * 400;
-  doy = (153 * (m > 2 ? m - 3 : m + 9) + 2) / 5 + d - 1;
-  doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-  int64_t newDays = era * 146097 + doe - 719468;
+  int64_t newDays = daysFromCivil(y, m, d);
   return static_cast<double>(newDays) * 86400 + timeOfDay - static_cast<double>(offset);
 }
 

@@ -22,16 +22,6 @@ Clock& clock() {
   return *c;
 }
 
-// Days since 1970-01-01 of a proleptic Gregorian date.
-int64_t daysFromCivil(int64_t y, int64_t m, int64_t d) {
-  y -= m <= 2;
-  const int64_t era = (y >= 0 ? y : y - 399) / 400;
-  const int64_t yoe = y - era * 400;
-  const int64_t doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
-  const int64_t doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-  return era * 146097 + doe - 719468;
-}
-
 struct Civil {
   int64_t year, month, day, hour, minute, second;
 };
@@ -45,19 +35,32 @@ Civil civilFromTime(double t) {
   int64_t secs = static_cast<int64_t>(std::floor(t));
   int64_t days = secs >= 0 ? secs / 86400 : -((-secs + 86399) / 86400);
   int64_t rem = secs - days * 86400;
-  int64_t z = days + 719468;
+  CivilDate date = civilFromDays(days);
+  return {date.year, date.month, date.day, rem / 3600, (rem % 3600) / 60, rem % 60};
+}
+
+}  // namespace
+
+int64_t daysFromCivil(int64_t y, int64_t m, int64_t d) {
+  y -= m <= 2;
+  const int64_t era = (y >= 0 ? y : y - 399) / 400;
+  const int64_t yoe = y - era * 400;
+  const int64_t doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
+  const int64_t doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+  return era * 146097 + doe - 719468;
+}
+
+CivilDate civilFromDays(int64_t days) {
+  const int64_t z = days + 719468;
   const int64_t era = (z >= 0 ? z : z - 146096) / 146097;
   const int64_t doe = z - era * 146097;
   const int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
   const int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
   const int64_t mp = (5 * doy + 2) / 153;
-  int64_t d = doy - (153 * mp + 2) / 5 + 1;
-  int64_t m = mp + (mp < 10 ? 3 : -9);
-  int64_t y = yoe + era * 400 + (m <= 2);
-  return {y, m, d, rem / 3600, (rem % 3600) / 60, rem % 60};
+  const int64_t d = doy - (153 * mp + 2) / 5 + 1;
+  const int64_t m = mp + (mp < 10 ? 3 : -9);
+  return {yoe + era * 400 + (m <= 2), m, d};
 }
-
-}  // namespace
 
 double currentTime() {
   {

@@ -55,6 +55,25 @@ TEST(Dates, EqualityAndEdges) {
   EXPECT_FALSE(NSDate::dateWithTimeIntervalSince1970(NAN)->description().empty());
 }
 
+TEST(Calendar, DayNumbersAndDatesRoundTripAcrossLeapDaysAndEras) {
+  EXPECT_EQ(daysFromCivil(1970, 1, 1), 0);
+  EXPECT_EQ(daysFromCivil(2026, 12, 8) * 86400, static_cast<int64_t>(k2026Dec08_0800) - 8 * 3600);
+  EXPECT_EQ(daysFromCivil(2000, 3, 1) - daysFromCivil(2000, 2, 28), 2) << "2000 is a leap year";
+  EXPECT_EQ(daysFromCivil(1900, 3, 1) - daysFromCivil(1900, 2, 28), 1) << "1900 is not";
+  EXPECT_EQ(daysFromCivil(1969, 12, 31), -1);
+  for (int64_t days : {int64_t{-719468}, int64_t{-1}, int64_t{0}, int64_t{59}, int64_t{11016}, int64_t{20795},
+                       int64_t{2932896}}) {
+    CivilDate date = civilFromDays(days);
+    EXPECT_GE(date.month, 1);
+    EXPECT_LE(date.month, 12);
+    EXPECT_EQ(daysFromCivil(date.year, date.month, date.day), days) << days;
+  }
+  CivilDate leapDay = civilFromDays(daysFromCivil(2024, 2, 29));
+  EXPECT_EQ(leapDay.year, 2024);
+  EXPECT_EQ(leapDay.month, 2);
+  EXPECT_EQ(leapDay.day, 29);
+}
+
 TEST(TimeZones, NamesAndOffsets) {
   EXPECT_EQ(NSTimeZone::defaultTimeZone()->secondsFromGMT(), 0);
   EXPECT_EQ(NSTimeZone::timeZoneWithName("GMT+08:00")->secondsFromGMT(), 8 * 3600);

@@ -554,15 +554,6 @@ class Checker {
   std::string directory_;
 };
 
-int64_t daysFromCivil(int64_t y, int64_t m, int64_t d) {
-  y -= m <= 2;
-  int64_t era = (y >= 0 ? y : y - 399) / 400;
-  int64_t yoe = y - era * 400;
-  int64_t doy = (153 * (m > 2 ? m - 3 : m + 9) + 2) / 5 + d - 1;
-  int64_t doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-  return era * 146097 + doe - 719468;
-}
-
 }  // namespace
 
 std::string InputError::describe() const {
@@ -708,7 +699,7 @@ std::optional<double> parseISO8601(std::string_view s) {
     }
   }
   if (i != s.size()) return std::nullopt;
-  int64_t days = daysFromCivil(year, month, day);
+  int64_t days = objc::daysFromCivil(year, month, day);
   return static_cast<double>(days * 86400 + hour * 3600 + minute * 60 + second - offset) + fraction;
 }
 
@@ -722,16 +713,8 @@ std::string formatISO8601(double seconds) {
   }
   int64_t days = t >= 0 ? t / 86400 : (t - 86399) / 86400;
   int64_t rest = t - days * 86400;
-  int64_t z = days + 719468;
-  int64_t era = (z >= 0 ? z : z - 146096) / 146097;
-  int64_t doe = z - era * 146097;
-  int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-  int64_t y = yoe + era * 400;
-  int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-  int64_t mp = (5 * doy + 2) / 153;
-  int64_t d = doy - (153 * mp + 2) / 5 + 1;
-  int64_t m = mp < 10 ? mp + 3 : mp - 9;
-  y += m <= 2;
+  objc::CivilDate date = objc::civilFromDays(days);
+  int64_t y = date.year, m = date.month, d = date.day;
   char text[128];  // room for any year the arithmetic can produce
   if (millis) {
     std::snprintf(text, sizeof text, "%04lld-%02lld-%02lldT%02lld:%02lld:%02lld.%03lldZ", static_cast<long long>(y),

@@ -16,6 +16,15 @@ class NSString;
 double currentTime();
 void setClock(std::function<double()> clock);  // empty restores real time
 
+// Proleptic Gregorian calendar arithmetic on day numbers (days since
+// 1970-01-01); month 1-12, day 1-31. Exact for any day number whose year
+// fits in 64 bits.
+struct CivilDate {
+  int64_t year, month, day;
+};
+int64_t daysFromCivil(int64_t year, int64_t month, int64_t day);
+CivilDate civilFromDays(int64_t days);
+
 class NSDate final : public NSObject {
  public:
   static Class class_();
