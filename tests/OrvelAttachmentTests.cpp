@@ -313,8 +313,9 @@ TEST_F(OrvelAttachments, TheGivenTypeMakesTheSuffix) {
 TEST(OrvelAttachmentConcurrency, DownloadsScheduledFromSeveralThreadsShareNothing) {
   UIDevice::currentDevice()->setSystemVersion("13.0");
   UNUserNotificationCenter::currentNotificationCenter()->setAuthorizationStatus(UNAuthorizationStatusAuthorized, 7);
-  RawServer server(
-      [](int fd, const std::string& path, Gate&) { sendAll(fd, loopback::okResponse("bytes of " + path, "image/jpeg")); });
+  RawServer server([](int fd, const std::string& path, Gate&) {
+    sendAll(fd, loopback::okResponse("bytes of " + path, "image/jpeg"));
+  });
   constexpr int kThreads = 4, kEach = 3;
   HandlerProbe probe;
   std::vector<std::thread> threads;

@@ -296,8 +296,9 @@ std::string bodyFor(const std::string& path) {
 
 // Answers every request on 127.0.0.1 with 200 and bodyFor(path).
 std::unique_ptr<loopback::RawServer> fileServer() {
-  return std::make_unique<loopback::RawServer>(
-      [](int fd, const std::string& path, loopback::Gate&) { loopback::sendAll(fd, loopback::okResponse(bodyFor(path))); });
+  return std::make_unique<loopback::RawServer>([](int fd, const std::string& path, loopback::Gate&) {
+    loopback::sendAll(fd, loopback::okResponse(bodyFor(path)));
+  });
 }
 
 Chain::Step downloads(const loopback::RawServer& server, Ref<NSURLSession> session, std::string name) {

@@ -61,8 +61,8 @@ TEST(Calendar, DayNumbersAndDatesRoundTripAcrossLeapDaysAndEras) {
   EXPECT_EQ(daysFromCivil(2000, 3, 1) - daysFromCivil(2000, 2, 28), 2) << "2000 is a leap year";
   EXPECT_EQ(daysFromCivil(1900, 3, 1) - daysFromCivil(1900, 2, 28), 1) << "1900 is not";
   EXPECT_EQ(daysFromCivil(1969, 12, 31), -1);
-  for (int64_t days : {int64_t{-719468}, int64_t{-1}, int64_t{0}, int64_t{59}, int64_t{11016}, int64_t{20795},
-                       int64_t{2932896}}) {
+  for (int64_t days :
+       {int64_t{-719468}, int64_t{-1}, int64_t{0}, int64_t{59}, int64_t{11016}, int64_t{20795}, int64_t{2932896}}) {
     CivilDate date = civilFromDays(days);
     EXPECT_GE(date.month, 1);
     EXPECT_LE(date.month, 12);

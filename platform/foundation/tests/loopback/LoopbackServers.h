@@ -73,8 +73,8 @@ inline bool sendAll(int fd, std::string_view bytes) {
 
 // A 200 answer with this body and content type, that closes the connection.
 inline std::string okResponse(std::string_view body, std::string_view type = "application/octet-stream") {
-  return "HTTP/1.1 200 OK\r\nContent-Type: " + std::string(type) + "\r\nContent-Length: " +
-         std::to_string(body.size()) + "\r\nConnection: close\r\n\r\n" + std::string(body);
+  return "HTTP/1.1 200 OK\r\nContent-Type: " + std::string(type) +
+         "\r\nContent-Length: " + std::to_string(body.size()) + "\r\nConnection: close\r\n\r\n" + std::string(body);
 }
 
 inline std::string loopbackURL(int port, std::string_view path) {
