@@ -13,8 +13,10 @@
 #include "support/OrvelCenterTestSupport.h"
 
 using namespace objc;
+using orveltest::ClassicHost;
 using orveltest::journal;
 using orveltest::record;
+using orveltest::SilentCentreHost;
 using orveltest::text;
 
 namespace {
@@ -39,39 +41,6 @@ Class PresentingCentreHost::class_() {
                        .conforms("UNUserNotificationCenterDelegate")
                        .method<&PresentingCentreHost::willPresent>(
                            "userNotificationCenter:willPresentNotification:withCompletionHandler:")
-                       .build();
-  return c;
-}
-
-// A notification-centre delegate without the presentation callback.
-struct SilentCentreHost : NSObject {
-  static Class class_();
-};
-Class SilentCentreHost::class_() {
-  static Class c =
-      ClassBuilder<SilentCentreHost>("SilentCentreHost").conforms("UNUserNotificationCenterDelegate").build();
-  return c;
-}
-
-// An application delegate with only the classic callbacks.
-struct ClassicHost : NSObject {
-  static Class class_();
-  Ref<NSDictionary> remoteUserInfo;
-  Ref<UILocalNotification> local;
-  void didReceiveRemote(UIApplication*, NSDictionary* userInfo) {
-    record("host:remote");
-    remoteUserInfo = userInfo;
-  }
-  void didReceiveLocal(UIApplication*, UILocalNotification* notification) {
-    record("host:local");
-    local = notification;
-  }
-};
-Class ClassicHost::class_() {
-  static Class c = ClassBuilder<ClassicHost>("PresentationClassicHost")
-                       .conforms("UIApplicationDelegate")
-                       .method<&ClassicHost::didReceiveRemote>("application:didReceiveRemoteNotification:")
-                       .method<&ClassicHost::didReceiveLocal>("application:didReceiveLocalNotification:")
                        .build();
   return c;
 }

@@ -10,8 +10,10 @@
 #include "support/OrvelCenterTestSupport.h"
 
 using namespace objc;
+using orveltest::ClassicHost;
 using orveltest::journal;
 using orveltest::record;
+using orveltest::SilentCentreHost;
 using orveltest::text;
 
 namespace {
@@ -45,37 +47,6 @@ Class RespondingCentreHost::class_() {
               "userNotificationCenter:didReceiveNotificationResponse:withCompletionHandler:")
           .method<&RespondingCentreHost::openSettings>("userNotificationCenter:openSettingsForNotification:")
           .build();
-  return c;
-}
-
-struct SilentCentreHost : NSObject {
-  static Class class_();
-};
-Class SilentCentreHost::class_() {
-  static Class c =
-      ClassBuilder<SilentCentreHost>("ResponseSilentCentreHost").conforms("UNUserNotificationCenterDelegate").build();
-  return c;
-}
-
-struct ClassicHost : NSObject {
-  static Class class_();
-  Ref<NSDictionary> remoteUserInfo;
-  Ref<UILocalNotification> local;
-  void didReceiveRemote(UIApplication*, NSDictionary* userInfo) {
-    record("host:remote");
-    remoteUserInfo = userInfo;
-  }
-  void didReceiveLocal(UIApplication*, UILocalNotification* notification) {
-    record("host:local");
-    local = notification;
-  }
-};
-Class ClassicHost::class_() {
-  static Class c = ClassBuilder<ClassicHost>("ResponseClassicHost")
-                       .conforms("UIApplicationDelegate")
-                       .method<&ClassicHost::didReceiveRemote>("application:didReceiveRemoteNotification:")
-                       .method<&ClassicHost::didReceiveLocal>("application:didReceiveLocalNotification:")
-                       .build();
   return c;
 }
 

@@ -206,4 +206,27 @@ Ref<objc::UILocalNotification> localNotification(std::string_view body, objc::NS
 
 std::string text(const objc::NSObject* value) { return value ? value->description() : "<nil>"; }
 
+objc::Class SilentCentreHost::class_() {
+  static objc::Class c =
+      objc::ClassBuilder<SilentCentreHost>("SilentCentreHost").conforms("UNUserNotificationCenterDelegate").build();
+  return c;
+}
+
+void ClassicHost::didReceiveRemote(objc::UIApplication*, objc::NSDictionary* userInfo) {
+  record("host:remote");
+  remoteUserInfo = userInfo;
+}
+void ClassicHost::didReceiveLocal(objc::UIApplication*, objc::UILocalNotification* notification) {
+  record("host:local");
+  local = notification;
+}
+objc::Class ClassicHost::class_() {
+  static objc::Class c = objc::ClassBuilder<ClassicHost>("ClassicHost")
+                             .conforms("UIApplicationDelegate")
+                             .method<&ClassicHost::didReceiveRemote>("application:didReceiveRemoteNotification:")
+                             .method<&ClassicHost::didReceiveLocal>("application:didReceiveLocalNotification:")
+                             .build();
+  return c;
+}
+
 }  // namespace orveltest

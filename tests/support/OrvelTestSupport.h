@@ -105,4 +105,19 @@ objc::Ref<objc::UILocalNotification> localNotification(std::string_view body, ob
 
 std::string text(const objc::NSObject* value);
 
+// A notification-centre delegate without any of the centre's callbacks.
+struct SilentCentreHost : objc::NSObject {
+  static objc::Class class_();
+};
+
+// An application delegate with only the classic notification callbacks;
+// each records "host:remote" or "host:local" and keeps what it was given.
+struct ClassicHost : objc::NSObject {
+  static objc::Class class_();
+  objc::Ref<objc::NSDictionary> remoteUserInfo;
+  objc::Ref<objc::UILocalNotification> local;
+  void didReceiveRemote(objc::UIApplication*, objc::NSDictionary* userInfo);
+  void didReceiveLocal(objc::UIApplication*, objc::UILocalNotification* notification);
+};
+
 }  // namespace orveltest
