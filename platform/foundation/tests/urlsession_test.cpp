@@ -108,6 +108,17 @@ bool settle(const std::shared_ptr<Outcome>& outcome) {
   return runMainUntil([&] { return outcome->settled; }, 60);
 }
 
+// Many downloads at once, on a shared machine: a generous bound.
+bool settleAll(const std::vector<std::shared_ptr<Outcome>>& outcomes) {
+  return runMainUntil(
+      [&] {
+        for (auto& o : outcomes)
+          if (!o->settled) return false;
+        return true;
+      },
+      120);
+}
+
 Ref<NSURLSession> sessionWithTimeout(double seconds) {
   auto configuration = NSURLSessionConfiguration::defaultSessionConfiguration();
   configuration->setTimeoutIntervalForRequest(seconds);
@@ -540,13 +551,7 @@ TEST(URLSessionConcurrency, ManyDownloadsInOneSessionFromSeveralThreads) {
     });
   }
   for (auto& s : starters) s.join();
-  ASSERT_TRUE(runMainUntil(
-      [&] {
-        for (auto& o : outcomes)
-          if (!o->settled) return false;
-        return true;
-      },
-      120));
+  ASSERT_TRUE(settleAll(outcomes));
   for (size_t i = 0; i < outcomes.size(); ++i) {
     std::lock_guard<std::mutex> g(outcomes[i]->lock);
     EXPECT_EQ(outcomes[i]->calls, 1);
@@ -575,13 +580,7 @@ TEST(URLSessionConcurrency, SessionsOnSeveralThreadsAtOnce) {
     });
   }
   for (auto& w : workers) w.join();
-  ASSERT_TRUE(runMainUntil(
-      [&] {
-        for (auto& o : outcomes)
-          if (!o->settled) return false;
-        return true;
-      },
-      120));
+  ASSERT_TRUE(settleAll(outcomes));
   for (auto& o : outcomes) {
     std::lock_guard<std::mutex> g(o->lock);
     EXPECT_EQ(o->calls, 1);
@@ -610,13 +609,9 @@ TEST(URLSessionConcurrency, CancellingFromOtherThreadsCompletesEachTaskOnce) {
   });
   for (auto& t : threads) t.join();
   session->invalidateAndCancel();
-  ASSERT_TRUE(runMainUntil(
-      [&] {
-        for (auto& d : downloads)
-          if (!d.outcome->settled) return false;
-        return true;
-      },
-      120));
+  std::vector<std::shared_ptr<Outcome>> outcomes;
+  for (auto& d : downloads) outcomes.push_back(d.outcome);
+  ASSERT_TRUE(settleAll(outcomes));
   for (auto& d : downloads) {
     std::lock_guard<std::mutex> g(d.outcome->lock);
     EXPECT_EQ(d.outcome->calls, 1);
