@@ -45,21 +45,10 @@ const PushType* findPushType(std::string_view name) {
   return nullptr;
 }
 
-bool isHex(std::string_view text) {
-  return std::all_of(text.begin(), text.end(), [](char c) { return std::isxdigit(static_cast<unsigned char>(c)); });
-}
-
 std::string lowered(std::string_view text) {
   std::string out(text);
   for (char& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
   return out;
-}
-
-// Bundle identifiers (and so topics) are letters, digits, '-' and '.'.
-bool isTopicText(std::string_view topic) {
-  return !topic.empty() && std::all_of(topic.begin(), topic.end(), [](char c) {
-    return std::isalnum(static_cast<unsigned char>(c)) || c == '-' || c == '.';
-  });
 }
 
 NSDictionary* apsOf(NSDictionary* payload) { return cast<NSDictionary>(payload->objectForKey("aps")); }
@@ -85,6 +74,19 @@ std::string quoted(std::string_view value) {
 }
 
 }  // namespace
+
+std::optional<std::string> canonicalDeviceToken(std::string_view text) {
+  const bool hex =
+      std::all_of(text.begin(), text.end(), [](char c) { return std::isxdigit(static_cast<unsigned char>(c)); });
+  if (text.empty() || text.size() % 2 != 0 || !hex) return std::nullopt;
+  return lowered(text);
+}
+
+bool isBundleIdentifier(std::string_view text) {
+  return !text.empty() && std::all_of(text.begin(), text.end(), [](char c) {
+    return std::isalnum(static_cast<unsigned char>(c)) || c == '-' || c == '.';
+  });
+}
 
 size_t payloadLimit(std::string_view pushType) { return pushType == "voip" ? kMaxVoipPayloadBytes : kMaxPayloadBytes; }
 
@@ -236,15 +238,16 @@ ProviderVerdict validateProviderRequest(const ProviderRequest& request, const Pr
     return refuse(400, "MissingTopic",
                   "the request has no apns-topic; with provider tokens it names the application's bundle identifier");
   }
-  if (topic && !isTopicText(*topic)) {
+  if (topic && !isBundleIdentifier(*topic)) {
     return refuse(400, "BadTopic", "apns-topic " + quoted(*topic) + " is not a bundle identifier");
   }
 
-  if (tokenText.empty() || tokenText.size() % 2 != 0 || !isHex(tokenText)) {
+  const std::optional<std::string> token = canonicalDeviceToken(tokenText);
+  if (!token) {
     return refuse(400, "BadDeviceToken",
                   "the device token " + quoted(tokenText) + " is not hexadecimal text of whole bytes");
   }
-  const std::string deviceToken = lowered(tokenText);
+  const std::string& deviceToken = *token;
   const auto device = state.devices.find(deviceToken);
   if (device == state.devices.end()) {
     return refuse(400, "BadDeviceToken", "no application on the device has the token " + deviceToken);

@@ -1,7 +1,5 @@
 #include "ServiceCore.h"
 
-#include <algorithm>
-#include <cctype>
 #include <chrono>
 #include <cstdio>
 
@@ -19,14 +17,12 @@ std::vector<ProviderHeader> recordedHeaders(const ProviderRequest& request) {
   return headers;
 }
 
-std::string checkedDeviceToken(std::string_view token) {
-  if (token.empty() || token.size() % 2 != 0 ||
-      !std::all_of(token.begin(), token.end(), [](char c) { return std::isxdigit(static_cast<unsigned char>(c)); })) {
-    throw PushServiceError("device token \"" + std::string(token) + "\" is not hexadecimal text of whole bytes");
+std::string checkedDeviceToken(std::string_view text) {
+  std::optional<std::string> token = canonicalDeviceToken(text);
+  if (!token) {
+    throw PushServiceError("device token \"" + std::string(text) + "\" is not hexadecimal text of whole bytes");
   }
-  std::string lower(token);
-  for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return lower;
+  return *token;
 }
 
 // Runs an observer. One that throws must not take the service's thread
@@ -78,9 +74,7 @@ std::shared_ptr<const ProviderServiceState> ServiceCore::state() const {
 
 void ServiceCore::registerDevice(std::string_view deviceToken, std::string_view bundleId) {
   std::string token = checkedDeviceToken(deviceToken);
-  if (bundleId.empty() || !std::all_of(bundleId.begin(), bundleId.end(), [](char c) {
-        return std::isalnum(static_cast<unsigned char>(c)) || c == '-' || c == '.';
-      })) {
+  if (!isBundleIdentifier(bundleId)) {
     throw PushServiceError("bundle identifier \"" + std::string(bundleId) +
                            "\" is not one: letters, digits, '-' and '.', like com.example.app");
   }

@@ -118,6 +118,12 @@ ProviderVerdict validateProviderRequest(const ProviderRequest& request, const Pr
                                         const ProviderConnectionToken& connectionToken, double now,
                                         std::string_view generatedApnsId);
 
+// A device token in the form the service keeps it, lower-case hexadecimal;
+// nothing when `text` is not hexadecimal text of whole bytes.
+std::optional<std::string> canonicalDeviceToken(std::string_view text);
+// Letters, digits, '-' and '.', as bundle identifiers (and topics) are made.
+bool isBundleIdentifier(std::string_view text);
+
 // A new random identifier in the canonical UUID form (version 4, lower case).
 std::string newApnsId();
 // Whether `text` is a UUID in canonical form (8-4-4-4-12 hexadecimal digits,
