@@ -145,11 +145,13 @@ void Http2Connection::onRead(const asio::error_code& error, size_t length) {
   reading_ = false;
   if (isClosed_) return;
   if (finishing_) {
-    // Only waiting for the peer to close; what it sends now is dropped.
+    // What the peer sends now is dropped. In cleartext the connection
+    // waits for the peer to close; over TLS the shutdown goes on once no
+    // read is pending.
     if (error && error != asio::error::operation_aborted) {
       close();
-    } else if (tls_ && error == asio::error::operation_aborted) {
-      finish();  // the read was cancelled so that the TLS shutdown can run
+    } else if (tls_) {
+      finish();
     } else {
       read();
     }
@@ -250,15 +252,16 @@ void Http2Connection::finish() {
       read();  // until the peer closes
       return;
     }
-    if (reading_) {
-      // TLS shuts down with its own reads and writes; the pending read
-      // makes way first and calls back here.
-      asio::error_code ignored;
-      socket_.cancel(ignored);
-      return;
-    }
   }
-  if (!tls_ || reading_) return;
+  if (!tls_ || shuttingDownTls_) return;
+  if (reading_) {
+    // TLS shuts down with reads and writes of its own; the pending read
+    // makes way first and calls back here.
+    asio::error_code ignored;
+    socket_.cancel(ignored);
+    return;
+  }
+  shuttingDownTls_ = true;
   tls_->async_shutdown([self = shared_from_this()](const asio::error_code&) { self->close(); });
 }
 

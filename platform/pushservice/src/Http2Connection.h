@@ -93,6 +93,7 @@ class Http2Connection : public std::enable_shared_from_this<Http2Connection> {
   bool writing_ = false;
   bool goingAway_ = false;
   bool finishing_ = false;
+  bool shuttingDownTls_ = false;
   bool isClosed_ = false;
 
   Clock::time_point lastActivity_;

