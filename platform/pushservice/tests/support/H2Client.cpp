@@ -23,7 +23,7 @@ namespace pushtest {
 
 namespace {
 
-nghttp2_nv header(const std::string& name, const std::string& value) {
+nghttp2_nv header(std::string_view name, std::string_view value) {
   return {reinterpret_cast<uint8_t*>(const_cast<char*>(name.data())),
           reinterpret_cast<uint8_t*>(const_cast<char*>(value.data())), name.size(), value.size(), NGHTTP2_NV_FLAG_NONE};
 }
@@ -128,9 +128,9 @@ H2Client::~H2Client() {
 }
 
 int32_t H2Client::submit(const H2Request& request) {
-  const std::string scheme = ssl_ ? "https" : "http", authority = "127.0.0.1";
+  const std::string_view scheme = ssl_ ? "https" : "http";
   std::vector<nghttp2_nv> headers = {header(":method", request.method), header(":scheme", scheme),
-                                     header(":authority", authority), header(":path", request.path)};
+                                     header(":authority", "127.0.0.1"), header(":path", request.path)};
   for (const auto& [name, value] : request.headers) headers.push_back(header(name, value));
   nghttp2_data_provider body{};
   body.read_callback = [](nghttp2_session*, int32_t stream, uint8_t* buffer, size_t length, uint32_t* flags,

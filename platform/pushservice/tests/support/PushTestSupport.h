@@ -142,10 +142,12 @@ class PushServiceTest : public ::testing::Test {
   ProviderKey key = ProviderKey::generate("KEYID12345", "TEAMID1234");
   std::string token = mintProviderToken(key, static_cast<int64_t>(wallClock()));
   TestSink sink;
-  std::unique_ptr<PushService> service;
   bool cleartext = false;
   std::mutex exchangesLock;
   std::vector<ProviderExchange> exchanges;
+  // Last, so that it stops (and stops calling the sink and the observer)
+  // before what they write into goes.
+  std::unique_ptr<PushService> service;
 };
 
 }  // namespace pushtest
