@@ -5,10 +5,9 @@
 // host's own implementations (kept under "OrvelApplication:..." selectors)
 // afterwards.
 #include <array>
-#include <atomic>
-#include <memory>
 #include <string>
 
+#include "OrvelContext+Private.h"
 #include "UIKit/UIKit.h"
 #include "orvel/OrvelContext.h"
 #include "orvel/OrvelHookTool.h"
@@ -19,6 +18,8 @@ using objc::id;
 using objc::IMP;
 using objc::Ref;
 using objc::SEL;
+using orvel::detail::firstCallOnly;
+using orvel::detail::responds;
 
 // Installs the interception once per process, from its static instance
 // below, when the library is loaded.
@@ -80,10 +81,6 @@ SEL super_orvelFetchCompletionHandlerSEL =
 constexpr const char* kTwoObjectsEncoding = "v@:@@";
 constexpr const char* kThreeObjectsEncoding = "v@:@@@";
 
-bool responds(id target, SEL selector) {
-  return objc::send<bool>(target, objc::sel<"respondsToSelector:">(), selector);
-}
-
 OrvelContext* context() { return OrvelContext::currentContext(); }
 
 // ---- Forwarding to the host ----
@@ -100,24 +97,12 @@ void SendRawOrvelDidReceiveLocalNotificationIMP(id target, id application, id no
   }
 }
 
-// The system terminates an application whose fetch completion handler runs
-// twice. The host therefore gets a guard in front of the platform's handler:
-// the first call, from the host or from the library after the host returns,
-// reaches the platform; every later call is dropped. Safe when the host
-// calls it from another thread.
-Ref<OrvelFetchCompletionHandler> onceOnly(Ref<OrvelFetchCompletionHandler> handler) {
-  auto called = std::make_shared<std::atomic<bool>>(false);
-  return objc::makeBlock<void(objc::UIBackgroundFetchResult)>(
-      [handler = std::move(handler), called](objc::UIBackgroundFetchResult result) {
-        if (!called->exchange(true, std::memory_order_acq_rel)) (*handler)(result);
-      });
-}
-
 void SendRawOrvelFetchCompletionHandlerIMP(id target, id application, id payload, id handler) {
-  // An absent handler, or an object that is not a fetch completion handler,
-  // is never called; the host then gets nil.
-  Ref<OrvelFetchCompletionHandler> guarded;
-  if (auto* platform = objc::cast<OrvelFetchCompletionHandler>(handler)) guarded = onceOnly(Ref(platform));
+  // The system terminates an application whose fetch completion handler runs
+  // twice: the host's call or the library's after it, whichever comes first,
+  // reaches the platform. An absent handler, or an object that is not a fetch
+  // completion handler, is never called; the host then gets nil.
+  Ref<OrvelFetchCompletionHandler> guarded = firstCallOnly(objc::cast<OrvelFetchCompletionHandler>(handler));
 
   if (responds(target, super_orvelFetchCompletionHandlerSEL)) {
     objc::send<void>(target, super_orvelFetchCompletionHandlerSEL, application, payload, guarded);

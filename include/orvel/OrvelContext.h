@@ -51,7 +51,7 @@ class OrvelContext : public objc::NSObject {
   // -dealloc: stops observing the application's broadcasts.
   ~OrvelContext() override;
 
-  // ---- Lifecycle ----
+  // ---- Lifecycle (OrvelContext) ----
 
   // -addObserver: subscribes to the four application-lifecycle broadcasts.
   void addObserver();
@@ -84,11 +84,7 @@ class OrvelContext : public objc::NSObject {
   int64_t foregroundType() const { return foregroundType_; }
   void setForegroundType(int64_t value) { foregroundType_ = value; }
 
-  // ---- Operations, in the class's declaration order ----
-
-  // -setUnDelegate: holds `delegate` weakly for forwarding; nil and the
-  // context itself are ignored.
-  void setUnDelegate(objc::NSObject* delegate);
+  // ---- Registration (OrvelContext+Registration) ----
 
   // -registerForRemoteNotification: stores `configuration` (nil included),
   // then registers: from "10.0" the context becomes the notification centre's
@@ -101,23 +97,11 @@ class OrvelContext : public objc::NSObject {
   // From "10.0" the platform's status, on the notification centre's queue;
   // below "10.0" 2 when any legacy type is enabled, else 0, before returning.
   void requestNotificationAuthorizationStatus(objc::NSObject* handler);
-  // -addLocalNotification:handler: (an OrvelLocalNotificationHandler or nil)
-  // schedules the request: from "10.0" with the notification framework (the
-  // handler gets the submitted request, or the framework's error, on one of
-  // its queues; a media address under the content's "attachment" user-info
-  // key is downloaded first), below it as a legacy local notification (the
-  // handler gets it before this returns). A request without content is
-  // ignored. A delay the framework's time-interval trigger would refuse (0
-  // or less, or under 60 seconds when repeating) schedules nothing: the
-  // handler gets no result and an error in "OrvelLocalNotification", code
-  // 1000, with the framework's reason.
-  void addLocalNotification(OrvelNotificationRequest* request, objc::NSObject* handler);
-  // -removeNotificationWithIdentifiers:requestStatuses: removes the pending
-  // (bit 1) and delivered (bit 2) notifications with these identifiers, or
-  // all of them when none is given. Below "10.0" only scheduled
-  // notifications can be removed: by identifier when bit 1 is set, or all of
-  // them, whatever the bits, when no identifier is given.
-  void removeNotificationWithIdentifiers(objc::NSArray* identifiers, OrvelNotificationRequestStatus requestStatuses);
+  // -_registerForRemoteNotification: the registration steps, from the stored
+  // configuration.
+  void _registerForRemoteNotification();
+
+  // ---- Delivery (OrvelContext+Delivery) ----
 
   // Delivery handlers, called by the interception before the host's own
   // callback runs. Each does its work at once and posts its event from the
@@ -140,6 +124,8 @@ class OrvelContext : public objc::NSObject {
   // application is not active.
   void didReceiveLocalNotification(objc::NSObject* notification);
 
+  // ---- Presentation (OrvelContext+Presentation) ----
+
   // -userNotificationCenter:willPresentNotification:withCompletionHandler:
   // (an OrvelPresentationCompletionHandler or nil) broadcasts a message of
   // type 0 or 1 and hands the call to the host's centre delegate, else to
@@ -149,6 +135,9 @@ class OrvelContext : public objc::NSObject {
   // not answered.
   void userNotificationCenterWillPresentNotification(objc::NSObject* center, objc::NSObject* notification,
                                                      objc::NSObject* completionHandler);
+
+  // ---- Responses (OrvelContext+Responses) ----
+
   // -userNotificationCenter:didReceiveNotificationResponse:withCompletionHandler:
   // (an OrvelResponseCompletionHandler or nil) lowers the badge by one,
   // broadcasts a message of type 2 or 3 and completes, then hands the call
@@ -160,34 +149,60 @@ class OrvelContext : public objc::NSObject {
   // to the host's centre delegate.
   void userNotificationCenterOpenSettingsForNotification(objc::NSObject* center, objc::NSObject* notification);
 
-  // -_registerForRemoteNotification: the registration steps, from the stored
-  // configuration.
-  void _registerForRemoteNotification();
+  // ---- Local notifications (OrvelContext+LocalNotifications) ----
+
+  // -addLocalNotification:handler: (an OrvelLocalNotificationHandler or nil)
+  // schedules the request: from "10.0" with the notification framework (the
+  // handler gets the submitted request, or the framework's error, on one of
+  // its queues; a media address under the content's "attachment" user-info
+  // key is downloaded first), below it as a legacy local notification (the
+  // handler gets it before this returns). A request without content is
+  // ignored. A delay the framework's time-interval trigger would refuse (0
+  // or less, or under 60 seconds when repeating) schedules nothing: the
+  // handler gets no result and an error in "OrvelLocalNotification", code
+  // 1000, with the framework's reason.
+  void addLocalNotification(OrvelNotificationRequest* request, objc::NSObject* handler);
   // -_addLocalNotification:handler: (an OrvelLocalNotificationHandler or nil)
   void _addLocalNotification(OrvelNotificationRequest* request, objc::NSObject* handler);
   // -_requestWithIdentifier:content:trigger:result: (the platform content and
   // trigger; an OrvelLocalNotificationHandler or nil)
   void _requestWithIdentifier(objc::NSString* identifier, objc::NSObject* content, objc::NSObject* trigger,
                               objc::NSObject* result);
+
+  // ---- Attachments (OrvelContext+Attachments) ----
+
   // -_handleNotificationServiceRequestUrl:withAttachmentsComplete: (an
   // OrvelAttachmentsCompletion or nil)
   void _handleNotificationServiceRequestUrl(objc::NSString* url, objc::NSObject* complete);
   // -_loadAttachmentForUrlString:withType:completionHandle: (an
   // OrvelAttachmentCompletion or nil)
   void _loadAttachmentForUrlString(objc::NSString* url, objc::NSString* type, objc::NSObject* completionHandle);
-  // -_randomRequestIdentifier: milliseconds since 1970 by the clock, "%.0f".
-  objc::Ref<objc::NSString> _randomRequestIdentifier();
+
+  // ---- Removal and request identifiers (OrvelContext+Removal) ----
+
+  // -removeNotificationWithIdentifiers:requestStatuses: removes the pending
+  // (bit 1) and delivered (bit 2) notifications with these identifiers, or
+  // all of them when none is given. Below "10.0" only scheduled
+  // notifications can be removed: by identifier when bit 1 is set, or all of
+  // them, whatever the bits, when no identifier is given.
+  void removeNotificationWithIdentifiers(objc::NSArray* identifiers, OrvelNotificationRequestStatus requestStatuses);
   // -_removeNotificationWithIdentifiers:requestStatuses:
   void _removeNotificationWithIdentifiers(objc::NSArray* identifiers, OrvelNotificationRequestStatus requestStatuses);
+  // -_randomRequestIdentifier: milliseconds since 1970 by the clock, "%.0f".
+  objc::Ref<objc::NSString> _randomRequestIdentifier();
 
-  // ---- Category Other ----
+  // ---- Category Other (OrvelContext+Other) ----
 
   // -setBadge: a number above 0 is shown; 0 or less clears a badge that is
   // showing: -1 from system "11.0", 0 on "10.x", and below "10.0" through a
   // legacy local notification that carries OrvelCommandClearBadge.
   void setBadge(int64_t badge);
 
-  // ---- Category HookService ----
+  // ---- Category HookService (OrvelContext+HookService) ----
+
+  // -setUnDelegate: holds `delegate` weakly for forwarding; nil and the
+  // context itself are ignored.
+  void setUnDelegate(objc::NSObject* delegate);
 
   // -orvelSetUNDelegate: and -p_orvelSetUNDelegate: run with a notification
   // centre as receiver: the first becomes the centre's "setDelegate:" at load
