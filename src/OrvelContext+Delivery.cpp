@@ -10,11 +10,38 @@ using objc::NSNumber;
 using objc::NSObject;
 using objc::NSString;
 using objc::Ref;
+using objc::UIApplication;
 using objc::UILocalNotification;
-using orvel::detail::applicationIsActive;
+using orvel::detail::currentNotificationCenter;
 using orvel::detail::lowerBadgeByOne;
 using orvel::detail::postOnMainQueue;
+using orvel::detail::property;
 using orvel::detail::systemBelow;
+
+namespace {
+
+bool applicationIsActive() {
+  return UIApplication::sharedApplication()->applicationState() == objc::UIApplicationStateActive;
+}
+
+// Whether a remote-notification callback is the user's tap on the
+// notification. The system delivers a tap while the application is inactive,
+// on its way to the front; in the background a callback is the system waking
+// the application for background work, which the user never saw. From "10.0"
+// a notification centre with a delegate (the context, once registered) gets
+// the tap as a response instead, and then no classic callback is one.
+bool deliveredByTap() {
+  if (UIApplication::sharedApplication()->applicationState() != objc::UIApplicationStateInactive) return false;
+  if (systemBelow(objc::lit<"10.0">())) return true;
+  Id center = currentNotificationCenter();
+  return !center || !property(center, objc::sel<"delegate">());
+}
+
+bool hasAlertText(OrvelNotificationContent* content) {
+  return content->title() || content->subTitle() || content->body();
+}
+
+}  // namespace
 
 void OrvelContext::didRegisterForRemoteNotificationsWithDeviceToken(NSObject* deviceToken) {
   Ref<NSString> hex = OrvelDevice::hexStringByData(deviceToken);
@@ -40,7 +67,9 @@ void OrvelContext::didReceiveRemoteNotification(NSObject* payload) {
   }
 
   OrvelNotificationContent* content = message->content();
-  if (!applicationIsActive() && content && !content->silentPush()) {
+  // A silent push only wakes the application, but one whose alert the user
+  // tapped was seen, whatever else it asked for.
+  if (content && deliveredByTap() && (!content->silentPush() || hasAlertText(content))) {
     lowerBadgeByOne(this);
     message->setNotificationMessageType(OrvelNotificationMessageTypeRemoteOpened);
   }

@@ -1,4 +1,4 @@
-// What the context's files share: version and state tests, the hop of
+// What the context's files share: the version test, the badge step, the hop of
 // events to the main queue, message sends to the notification framework
 // (which the library reaches by name only), and the conversion of that
 // framework's notifications that presentation and responses both use.
@@ -18,8 +18,6 @@
 namespace orvel::detail {
 
 inline bool systemBelow(objc::NSString* version) { return OrvelDevice::versionCompare(version) < 0; }
-
-bool applicationIsActive();
 
 // Through the context's own setter, so that the version rules for clearing
 // apply: from a badge of 1 this clears it, from 0 it does nothing.

@@ -4,6 +4,13 @@
 // +LocalNotifications, +Attachments, +Removal, +Other and +HookService.
 #include "orvel/OrvelContext.h"
 
+#include <cxxabi.h>
+
+#include <cstdlib>
+#include <limits>
+#include <memory>
+#include <typeinfo>
+
 #include "OrvelContext+Private.h"
 
 using objc::Id;
@@ -29,13 +36,11 @@ objc::dispatch_once_t gCurrentContextOnce;
 
 namespace orvel::detail {
 
-bool applicationIsActive() {
-  return UIApplication::sharedApplication()->applicationState() == objc::UIApplicationStateActive;
-}
-
 void lowerBadgeByOne(OrvelContext* context) {
   int64_t badge = UIApplication::sharedApplication()->applicationIconBadgeNumber();
-  objc::send<void>(context, objc::sel<"setBadge:">(), badge - 1);
+  // Saturating: the lowest number cannot be lowered (and is no badge to clear).
+  int64_t lowered = badge == std::numeric_limits<int64_t>::min() ? badge : badge - 1;
+  objc::send<void>(context, objc::sel<"setBadge:">(), lowered);
 }
 
 void postOnMainQueue(NSString* name, Id object, Ref<NSDictionary> userInfo) {

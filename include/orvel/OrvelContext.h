@@ -116,8 +116,11 @@ class OrvelContext : public objc::NSObject {
   // "OrvelFailedRegisterRemoteNotification" with the error.
   void didFailToRegisterForRemoteNotificationsWithError(objc::NSObject* error);
   // -didReceiveRemoteNotification: posts "OrvelDidReceiveMessageNotification"
-  // with a message of type 0, or 2 (badge lowered by one) when a visible
-  // notification arrives while the application is not active.
+  // with a message of type 0, or 2 (badge lowered by one) when the callback
+  // is the user's tap: the application is inactive (from "10.0" only while
+  // the notification centre has no delegate, which gets taps as responses)
+  // and the content is not silent or has an alert text. A delivery in the
+  // background is the system's, not the user's: type 0, badge untouched.
   void didReceiveRemoteNotification(objc::NSObject* payload);
   // -didReceiveLocalNotification: posts "OrvelDidReceiveMessageNotification"
   // with a message of type 1, or 3 (badge lowered by one) while the
