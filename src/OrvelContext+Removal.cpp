@@ -1,7 +1,13 @@
 // Removal and request identifiers: pending and delivered notifications are
 // removed through the notification framework from system "10.0" (looked up by
 // name), scheduled legacy notifications through the application object below
-// it; requests scheduled without an identifier get one from the clock.
+// it; requests scheduled without an identifier get one from the clock,
+// unique within the process.
+#include <algorithm>
+#include <atomic>
+#include <cmath>
+#include <limits>
+
 #include "OrvelContext+Private.h"
 
 using objc::Id;
@@ -72,6 +78,21 @@ void OrvelContext::_removeNotificationWithIdentifiers(NSArray* identifiers,
 }
 
 Ref<NSString> OrvelContext::_randomRequestIdentifier() {
-  double milliseconds = objc::NSDate::dateWithTimeIntervalSinceNow(0)->timeIntervalSince1970() * 1000.0;
-  return NSString::stringWithFormat("%.0f", milliseconds);
+  // The clock's milliseconds since 1970, rounded to the nearest, as long as
+  // that is later than every identifier handed out before in this process;
+  // otherwise the next millisecond after the last one. Requests scheduled in
+  // one millisecond (or after the clock was set back) would otherwise share
+  // an identifier and silently replace each other.
+  static std::atomic<int64_t> last{std::numeric_limits<int64_t>::min()};
+  double milliseconds = std::nearbyint(objc::NSDate::dateWithTimeIntervalSinceNow(0)->timeIntervalSince1970() * 1000.0);
+  // Clocks far outside the int64 range of milliseconds (none that runs) are
+  // held at its ends.
+  constexpr double kLimit = 9.2e18;
+  int64_t now = static_cast<int64_t>(std::clamp(std::isnan(milliseconds) ? 0.0 : milliseconds, -kLimit, kLimit));
+  int64_t previous = last.load(std::memory_order_relaxed);
+  int64_t next;
+  do {
+    next = std::max(now, previous + 1);
+  } while (!last.compare_exchange_weak(previous, next, std::memory_order_relaxed));
+  return NSString::stringWithFormat("%lld", static_cast<long long>(next));
 }

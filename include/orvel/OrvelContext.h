@@ -191,7 +191,9 @@ class OrvelContext : public objc::NSObject {
   void removeNotificationWithIdentifiers(objc::NSArray* identifiers, OrvelNotificationRequestStatus requestStatuses);
   // -_removeNotificationWithIdentifiers:requestStatuses:
   void _removeNotificationWithIdentifiers(objc::NSArray* identifiers, OrvelNotificationRequestStatus requestStatuses);
-  // -_randomRequestIdentifier: milliseconds since 1970 by the clock, "%.0f".
+  // -_randomRequestIdentifier: milliseconds since 1970 by the clock, rounded
+  // to the nearest, in decimal; never the same twice in a process (within
+  // one millisecond the next ones follow on: ...000, ...001, ...).
   objc::Ref<objc::NSString> _randomRequestIdentifier();
 
   // ---- Category Other (OrvelContext+Other) ----
