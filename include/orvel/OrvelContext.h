@@ -232,10 +232,16 @@ class OrvelContext : public objc::NSObject {
 
   // -hookApplicationDelegate: switches a delegate that conforms to
   // "UIApplicationDelegate" to the generated class "Orvel_<its class>",
-  // whose push callbacks reach the context first and the host after.
+  // whose push callbacks reach the context first and the host after; a
+  // callback that the host hands on to another of its callbacks reaches the
+  // context once. A delegate already hooked (its class, or a superclass, is
+  // a generated class) is left as it is. One that cannot be hooked (a class
+  // object, a class without the protocol, a name taken) is left alone and
+  // named in one log line, once per class.
   void hookApplicationDelegate(objc::NSObject* delegate);
   // -backupsImpWithSuperclass:Subclass: keeps the host class's callbacks in
-  // `subclass` under the "OrvelApplication:..." selectors.
+  // `subclass` under the "OrvelApplication:..." selectors (never one of the
+  // library's own intercepting functions).
   void backupsImpWithSuperclass(objc::Class superclass, objc::Class subclass);
   // -hookAddMethodWithSubclass: adds the intercepting functions.
   void hookAddMethodWithSubclass(objc::Class subclass);
