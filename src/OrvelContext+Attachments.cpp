@@ -24,6 +24,23 @@ Id makeAttachment(NSURL* file) {
                         nullptr, static_cast<void*>(&refusal));
 }
 
+// The extension of the address's path: a query or fragment after the file
+// name is no part of it ("https://host/picture.png?size=2" is a "png"). An
+// address that does not parse is taken as a path; its download fails anyway.
+Ref<NSString> fileTypeOf(NSString* address) {
+  Ref<NSURL> parsed = NSURL::URLWithString(address);
+  return parsed ? parsed->pathExtension() : address->pathExtension();
+}
+
+// Only a success with a body is media: an error page (a 404 answered with
+// HTML) saved under the address's extension would be offered as a picture.
+bool isMediaDownload(objc::NSURLResponse* response, NSURL* location) {
+  if (auto* http = objc::cast<objc::NSHTTPURLResponse>(response)) {
+    if (http->statusCode() < 200 || http->statusCode() > 299) return false;
+  }
+  return objc::NSFileManager::defaultManager()->fileSizeAtPath(location->path()->utf8()) > 0;
+}
+
 Ref<NSError> missingAttachmentError() {
   return NSError::errorWithDomain(
       objc::lit<"Attachment">(), 999,
@@ -45,8 +62,8 @@ void OrvelContext::_handleNotificationServiceRequestUrl(NSString* url, NSObject*
       objc::callBlock(completion.get(), nullptr, nullptr);
     }
   });
-  objc::send<void>(this, objc::sel<"_loadAttachmentForUrlString:withType:completionHandle:">(), url,
-                   url->pathExtension(), loaded);
+  objc::send<void>(this, objc::sel<"_loadAttachmentForUrlString:withType:completionHandle:">(), url, fileTypeOf(url),
+                   loaded);
 }
 
 void OrvelContext::_loadAttachmentForUrlString(NSString* url, NSString* type, NSObject* completionHandle) {
@@ -61,9 +78,10 @@ void OrvelContext::_loadAttachmentForUrlString(NSString* url, NSString* type, NS
   // Not kept: a session with a running task stays alive until it completes.
   auto session = objc::NSURLSession::sessionWithConfiguration(configuration);
   auto task = session->downloadTaskWithURL(
-      address, [suffix, completion](NSURL* location, objc::NSURLResponse*, NSError* error) {
+      address, [suffix, completion](NSURL* location, objc::NSURLResponse* response, NSError* error) {
         Id attachment;
-        if (!error && location) {
+        // A file that is not taken here is removed by the session.
+        if (!error && location && isMediaDownload(response, location)) {
           // The session deletes its temporary file once this returns, so it
           // is moved now; the platform judges the file by its extension.
           Ref<NSURL> destination = NSURL::fileURLWithPath(location->path()->stringByAppendingString(suffix));

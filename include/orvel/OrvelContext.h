@@ -158,12 +158,13 @@ class OrvelContext : public objc::NSObject {
   // schedules the request: from "10.0" with the notification framework (the
   // handler gets the submitted request, or the framework's error, on one of
   // its queues; a media address under the content's "attachment" user-info
-  // key is downloaded first), below it as a legacy local notification (the
-  // handler gets it before this returns). A request without content is
-  // ignored. A delay the framework's time-interval trigger would refuse (0
-  // or less, or under 60 seconds when repeating) schedules nothing: the
-  // handler gets no result and an error in "OrvelLocalNotification", code
-  // 1000, with the framework's reason.
+  // key is downloaded first and attached when the server answers with a
+  // success and a body, its type taken from the address's path), below it
+  // as a legacy local notification (the handler gets it before this
+  // returns). A request without content is ignored. A delay the framework's
+  // time-interval trigger would refuse (0 or less, or under 60 seconds when
+  // repeating) schedules nothing: the handler gets no result and an error in
+  // "OrvelLocalNotification", code 1000, with the framework's reason.
   void addLocalNotification(OrvelNotificationRequest* request, objc::NSObject* handler);
   // -_addLocalNotification:handler: (an OrvelLocalNotificationHandler or nil)
   void _addLocalNotification(OrvelNotificationRequest* request, objc::NSObject* handler);
