@@ -11,6 +11,7 @@ using objc::NSObject;
 using objc::NSString;
 using objc::NSURL;
 using objc::Ref;
+using orvel::detail::handlerOf;
 
 namespace {
 
@@ -50,7 +51,10 @@ Ref<NSError> missingAttachmentError() {
 }  // namespace
 
 void OrvelContext::_handleNotificationServiceRequestUrl(NSString* url, NSObject* complete) {
-  Ref<OrvelAttachmentsCompletion> completion(objc::cast<OrvelAttachmentsCompletion>(complete));
+  Ref<OrvelAttachmentsCompletion> completion(
+      handlerOf<OrvelAttachmentsCompletion>(complete, "_handleNotificationServiceRequestUrl:withAttachmentsComplete:",
+                                            "OrvelAttachmentsCompletion (objc::Block<void(objc::NSArray*, "
+                                            "objc::NSError*)>)"));
   if (!url || url->length() == 0) {
     objc::callBlock(completion.get(), nullptr, missingAttachmentError().get());
     return;
@@ -67,7 +71,9 @@ void OrvelContext::_handleNotificationServiceRequestUrl(NSString* url, NSObject*
 }
 
 void OrvelContext::_loadAttachmentForUrlString(NSString* url, NSString* type, NSObject* completionHandle) {
-  Ref<OrvelAttachmentCompletion> completion(objc::cast<OrvelAttachmentCompletion>(completionHandle));
+  Ref<OrvelAttachmentCompletion> completion(
+      handlerOf<OrvelAttachmentCompletion>(completionHandle, "_loadAttachmentForUrlString:withType:completionHandle:",
+                                           "OrvelAttachmentCompletion (objc::Block<void(objc::NSObject*)>)"));
   // An address that does not parse gives a nil URL, whose task fails when it
   // starts, on the session's queue: it ends like any failed download.
   Ref<NSURL> address = NSURL::URLWithString(url);

@@ -23,6 +23,7 @@ using objc::IMP;
 using objc::Ref;
 using objc::SEL;
 using orvel::detail::firstCallOnly;
+using orvel::detail::handlerOf;
 using orvel::detail::responds;
 
 // Installs the interception once per process, from its static instance
@@ -106,7 +107,9 @@ void SendRawOrvelFetchCompletionHandlerIMP(id target, id application, id payload
   // twice: the host's call or the library's after it, whichever comes first,
   // reaches the platform. An absent handler, or an object that is not a fetch
   // completion handler, is never called; the host then gets nil.
-  Ref<OrvelFetchCompletionHandler> guarded = firstCallOnly(objc::cast<OrvelFetchCompletionHandler>(handler));
+  Ref<OrvelFetchCompletionHandler> guarded = firstCallOnly(handlerOf<OrvelFetchCompletionHandler>(
+      handler, "application:didReceiveRemoteNotification:fetchCompletionHandler:",
+      "OrvelFetchCompletionHandler (objc::Block<void(objc::UIBackgroundFetchResult)>)"));
 
   if (responds(target, super_orvelFetchCompletionHandlerSEL)) {
     objc::send<void>(target, super_orvelFetchCompletionHandlerSEL, application, payload, guarded);

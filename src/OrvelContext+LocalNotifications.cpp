@@ -16,6 +16,7 @@ using objc::Ref;
 using objc::UIApplication;
 using objc::UILocalNotification;
 using orvel::detail::currentNotificationCenter;
+using orvel::detail::handlerOf;
 using orvel::detail::responds;
 using orvel::detail::systemBelow;
 
@@ -24,6 +25,9 @@ namespace {
 // The time-interval trigger's delay when the request names none, a single
 // precision 0.1 second (0.10000000149011612 once widened).
 constexpr float kDefaultTriggerDelay = 0.1f;
+
+constexpr const char* kLocalNotificationHandler =
+    "OrvelLocalNotificationHandler (objc::Block<void(objc::NSObject*, objc::NSError*)>)";
 
 // The platform's time-interval trigger raises for these delays; the library
 // refuses them itself, through the handler, rather than crash the host. The
@@ -153,11 +157,12 @@ void OrvelContext::addLocalNotification(OrvelNotificationRequest* request, NSObj
 }
 
 void OrvelContext::_addLocalNotification(OrvelNotificationRequest* request, NSObject* handler) {
+  Ref<OrvelLocalNotificationHandler> resultHandler(
+      handlerOf<OrvelLocalNotificationHandler>(handler, "addLocalNotification:handler:", kLocalNotificationHandler));
   OrvelNotificationContent* content = request ? request->content() : nullptr;
   if (!content) return;
-  auto* resultHandler = objc::cast<OrvelLocalNotificationHandler>(handler);
   if (systemBelow(objc::lit<"10.0">())) {
-    scheduleLegacy(request, content, resultHandler);
+    scheduleLegacy(request, content, resultHandler.get());
     return;
   }
 
@@ -165,7 +170,7 @@ void OrvelContext::_addLocalNotification(OrvelNotificationRequest* request, NSOb
   const char* refusal = nullptr;
   Id trigger = platformTrigger(request->trigger(), &refusal);
   if (refusal) {
-    objc::callBlock(resultHandler, nullptr, refusedDelayError(refusal).get());
+    objc::callBlock(resultHandler.get(), nullptr, refusedDelayError(refusal).get());
     return;
   }
 
@@ -179,7 +184,7 @@ void OrvelContext::_addLocalNotification(OrvelNotificationRequest* request, NSOb
     NSArray* own = content->attachments();
     if (own && own->count() > 0) objc::send<void>(platform, objc::sel<"setAttachments:">(), own);
     objc::send<void>(this, objc::sel<"_requestWithIdentifier:content:trigger:result:">(), identifier, platform, trigger,
-                     handler);
+                     resultHandler);
     return;
   }
 
@@ -187,15 +192,15 @@ void OrvelContext::_addLocalNotification(OrvelNotificationRequest* request, NSOb
   // content's own attachments first, the downloaded one last.
   objc::Weak<OrvelContext> weakSelf(this);
   auto attachmentsLoaded = objc::makeBlock<void(objc::NSArray*, objc::NSError*)>(
-      [weakSelf, content = Ref<OrvelNotificationContent>(content), platform, identifier, trigger,
-       handler = Id(handler)](NSArray* loaded, NSError* error) {
+      [weakSelf, content = Ref<OrvelNotificationContent>(content), platform, identifier, trigger, resultHandler](
+          NSArray* loaded, NSError* error) {
         auto all = NSMutableArray::array();
         if (NSArray* own = content->attachments()) all->addObjectsFromArray(own);
         if (!error && loaded) all->addObjectsFromArray(loaded);
         if (all->count() > 0) objc::send<void>(platform, objc::sel<"setAttachments:">(), all->copy());
         Ref<OrvelContext> strongSelf = weakSelf.load();
         objc::send<void>(strongSelf, objc::sel<"_requestWithIdentifier:content:trigger:result:">(), identifier,
-                         platform, trigger, handler);
+                         platform, trigger, resultHandler);
       });
   objc::send<void>(this, objc::sel<"_handleNotificationServiceRequestUrl:withAttachmentsComplete:">(), address,
                    attachmentsLoaded);
@@ -205,15 +210,15 @@ void OrvelContext::_requestWithIdentifier(NSString* identifier, NSObject* conten
                                           NSObject* result) {
   Id request = objc::send<Id>(objc::NSClassFromString("UNNotificationRequest"),
                               objc::sel<"requestWithIdentifier:content:trigger:">(), identifier, content, trigger);
-  auto added = objc::makeBlock<void(objc::NSError*)>(
-      [request, handler = Ref<OrvelLocalNotificationHandler>(objc::cast<OrvelLocalNotificationHandler>(result))](
-          NSError* error) {
-        if (error) {
-          objc::callBlock(handler.get(), nullptr, error);
-        } else {
-          objc::callBlock(handler.get(), request.get(), nullptr);
-        }
-      });
+  Ref<OrvelLocalNotificationHandler> handler(handlerOf<OrvelLocalNotificationHandler>(
+      result, "_requestWithIdentifier:content:trigger:result:", kLocalNotificationHandler));
+  auto added = objc::makeBlock<void(objc::NSError*)>([request, handler](NSError* error) {
+    if (error) {
+      objc::callBlock(handler.get(), nullptr, error);
+    } else {
+      objc::callBlock(handler.get(), request.get(), nullptr);
+    }
+  });
   objc::send<void>(currentNotificationCenter(), objc::sel<"addNotificationRequest:withCompletionHandler:">(), request,
                    added);
 }

@@ -13,6 +13,7 @@ using objc::UIApplication;
 using objc::UILocalNotification;
 using orvel::detail::firstCallOnly;
 using orvel::detail::forwardToApplicationDelegate;
+using orvel::detail::handlerOf;
 using orvel::detail::isKindOfClassNamed;
 using orvel::detail::messageFromPlatformNotification;
 using orvel::detail::PlatformMessage;
@@ -129,8 +130,9 @@ void OrvelContext::userNotificationCenterWillPresentNotification(NSObject* cente
                                                           OrvelNotificationMessageTypeLocalReceived);
   postOnMainQueue(OrvelDidReceiveMessageNotification, built.message);
 
-  Ref<OrvelPresentationCompletionHandler> guarded =
-      firstCallOnly(objc::cast<OrvelPresentationCompletionHandler>(completionHandler));
+  Ref<OrvelPresentationCompletionHandler> guarded = firstCallOnly(handlerOf<OrvelPresentationCompletionHandler>(
+      completionHandler, "userNotificationCenter:willPresentNotification:withCompletionHandler:",
+      "OrvelPresentationCompletionHandler (objc::Block<void(uint64_t)>)"));
   objc::SEL callback = objc::sel<"userNotificationCenter:willPresentNotification:withCompletionHandler:">();
   Id host = unDelegate();
   Id appDelegate = applicationDelegate();

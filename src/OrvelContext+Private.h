@@ -28,6 +28,18 @@ void lowerBadgeByOne(OrvelContext* context);
 // has returned first, and successive events keep their order.
 void postOnMainQueue(objc::NSString* name, objc::Id object, objc::Ref<objc::NSDictionary> userInfo = nullptr);
 
+void reportWrongHandler(objc::NSObject* given, const char* operation, const char* expected);
+
+// A handler passed as an object, recovered by its signature. Nil stays nil;
+// an object of any other kind is told in one log line, naming `operation`
+// and `expected` (the signature it takes), and is treated as absent.
+template <class Handler>
+Handler* handlerOf(objc::NSObject* object, const char* operation, const char* expected) {
+  auto* handler = objc::cast<Handler>(object);
+  if (object && !handler) reportWrongHandler(object, operation, expected);
+  return handler;
+}
+
 // ---- The notification framework, by name ----
 
 // Nil below "10.0", where the framework's classes cannot be found by name.

@@ -12,6 +12,7 @@ using objc::NSObject;
 using objc::Ref;
 using objc::UIApplication;
 using orvel::detail::currentNotificationCenter;
+using orvel::detail::handlerOf;
 using orvel::detail::systemBelow;
 
 namespace {
@@ -61,7 +62,9 @@ void OrvelContext::_registerForRemoteNotification() {
 }
 
 void OrvelContext::requestNotificationAuthorizationStatus(NSObject* handler) {
-  Ref<OrvelAuthorizationStatusHandler> statusHandler(objc::cast<OrvelAuthorizationStatusHandler>(handler));
+  Ref<OrvelAuthorizationStatusHandler> statusHandler(handlerOf<OrvelAuthorizationStatusHandler>(
+      handler,
+      "requestNotificationAuthorizationStatus:", "OrvelAuthorizationStatusHandler (objc::Block<void(int64_t)>)"));
   if (systemBelow(objc::lit<"10.0">())) {
     // The legacy settings cannot tell a refusal from a question not asked.
     Ref<objc::UIUserNotificationSettings> settings =

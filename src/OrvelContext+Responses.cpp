@@ -8,6 +8,7 @@ using objc::NSObject;
 using objc::Ref;
 using orvel::detail::firstCallOnly;
 using orvel::detail::forwardToApplicationDelegate;
+using orvel::detail::handlerOf;
 using orvel::detail::lowerBadgeByOne;
 using orvel::detail::messageFromPlatformNotification;
 using orvel::detail::PlatformMessage;
@@ -25,8 +26,9 @@ void OrvelContext::userNotificationCenterDidReceiveNotificationResponse(NSObject
 
   // The library completes first; the host's own call of the same guarded
   // handler then reaches nobody.
-  Ref<OrvelResponseCompletionHandler> guarded =
-      firstCallOnly(objc::cast<OrvelResponseCompletionHandler>(completionHandler));
+  Ref<OrvelResponseCompletionHandler> guarded = firstCallOnly(handlerOf<OrvelResponseCompletionHandler>(
+      completionHandler, "userNotificationCenter:didReceiveNotificationResponse:withCompletionHandler:",
+      "OrvelResponseCompletionHandler (objc::Block<void()>)"));
   if (guarded) (*guarded)();
 
   objc::SEL callback = objc::sel<"userNotificationCenter:didReceiveNotificationResponse:withCompletionHandler:">();

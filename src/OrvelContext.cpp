@@ -55,6 +55,18 @@ void postOnMainQueue(NSString* name, Id object, Ref<NSDictionary> userInfo) {
                        });
 }
 
+void reportWrongHandler(NSObject* given, const char* operation, const char* expected) {
+  // The C++ type names the block's signature, which its run-time class
+  // ("NSBlock") does not.
+  int status = 0;
+  std::unique_ptr<char, void (*)(void*)> demangled(
+      abi::__cxa_demangle(typeid(*given).name(), nullptr, nullptr, &status), std::free);
+  objc::NSLog(
+      "Orvel: %s was given a handler of type %s, not the %s it takes; it is treated as absent and never "
+      "called.",
+      operation, demangled ? demangled.get() : typeid(*given).name(), expected);
+}
+
 Id currentNotificationCenter() {
   objc::Class centerClass = objc::NSClassFromString("UNUserNotificationCenter");
   if (!centerClass) return nullptr;

@@ -9,7 +9,8 @@
 //
 // Handlers are passed as objects (blocks, possibly nil) and recovered by
 // their exact signature; the aliases below are the signatures to make them
-// with.
+// with. Any other object (a block of another signature included) is treated
+// as absent, and one log line names the operation and the signature it takes.
 #pragma once
 
 #include <cstdint>
