@@ -5,10 +5,13 @@
 // host's own implementations (kept under "OrvelApplication:..." selectors)
 // afterwards.
 #include <array>
-#include <atomic>
-#include <memory>
+#include <mutex>
+#include <set>
 #include <string>
+#include <utility>
+#include <vector>
 
+#include "OrvelContext+Private.h"
 #include "UIKit/UIKit.h"
 #include "orvel/OrvelContext.h"
 #include "orvel/OrvelHookTool.h"
@@ -19,6 +22,9 @@ using objc::id;
 using objc::IMP;
 using objc::Ref;
 using objc::SEL;
+using orvel::detail::firstCallOnly;
+using orvel::detail::handlerOf;
+using orvel::detail::responds;
 
 // Installs the interception once per process, from its static instance
 // below, when the library is loaded.
@@ -80,10 +86,6 @@ SEL super_orvelFetchCompletionHandlerSEL =
 constexpr const char* kTwoObjectsEncoding = "v@:@@";
 constexpr const char* kThreeObjectsEncoding = "v@:@@@";
 
-bool responds(id target, SEL selector) {
-  return objc::send<bool>(target, objc::sel<"respondsToSelector:">(), selector);
-}
-
 OrvelContext* context() { return OrvelContext::currentContext(); }
 
 // ---- Forwarding to the host ----
@@ -100,24 +102,14 @@ void SendRawOrvelDidReceiveLocalNotificationIMP(id target, id application, id no
   }
 }
 
-// The system terminates an application whose fetch completion handler runs
-// twice. The host therefore gets a guard in front of the platform's handler:
-// the first call, from the host or from the library after the host returns,
-// reaches the platform; every later call is dropped. Safe when the host
-// calls it from another thread.
-Ref<OrvelFetchCompletionHandler> onceOnly(Ref<OrvelFetchCompletionHandler> handler) {
-  auto called = std::make_shared<std::atomic<bool>>(false);
-  return objc::makeBlock<void(objc::UIBackgroundFetchResult)>(
-      [handler = std::move(handler), called](objc::UIBackgroundFetchResult result) {
-        if (!called->exchange(true, std::memory_order_acq_rel)) (*handler)(result);
-      });
-}
-
 void SendRawOrvelFetchCompletionHandlerIMP(id target, id application, id payload, id handler) {
-  // An absent handler, or an object that is not a fetch completion handler,
-  // is never called; the host then gets nil.
-  Ref<OrvelFetchCompletionHandler> guarded;
-  if (auto* platform = objc::cast<OrvelFetchCompletionHandler>(handler)) guarded = onceOnly(Ref(platform));
+  // The system terminates an application whose fetch completion handler runs
+  // twice: the host's call or the library's after it, whichever comes first,
+  // reaches the platform. An absent handler, or an object that is not a fetch
+  // completion handler, is never called; the host then gets nil.
+  Ref<OrvelFetchCompletionHandler> guarded = firstCallOnly(handlerOf<OrvelFetchCompletionHandler>(
+      handler, "application:didReceiveRemoteNotification:fetchCompletionHandler:",
+      "OrvelFetchCompletionHandler (objc::Block<void(objc::UIBackgroundFetchResult)>)"));
 
   if (responds(target, super_orvelFetchCompletionHandlerSEL)) {
     objc::send<void>(target, super_orvelFetchCompletionHandlerSEL, application, payload, guarded);
@@ -129,23 +121,65 @@ void SendRawOrvelFetchCompletionHandlerIMP(id target, id application, id payload
 
 // ---- The intercepting functions of the generated subclasses ----
 
-void OrvelDidRegisterForRemoteNotificationsWithDeviceTokenIMP(id self, SEL, id application, id deviceToken) {
-  objc::send<void>(context(), objc::sel<"didRegisterForRemoteNotificationsWithDeviceToken:">(), deviceToken);
-  if (responds(self, super_orvelDidRegisterForRemoteNotificationsWithDeviceTokenSEL)) {
-    objc::send<void>(self, super_orvelDidRegisterForRemoteNotificationsWithDeviceTokenSEL, application, deviceToken);
+// The callbacks being handled on this thread: which object, for which of the
+// context's handlers. A host that forwards one callback to another (its fetch
+// callback sending itself the plain one, to share code) comes back into an
+// intercepting function for the same push; the context has had it already,
+// so then only the host's own code runs. The context's forwarding of
+// presentations and responses to the application delegate counts too.
+class HandlingScope {
+ public:
+  HandlingScope(id receiver, SEL contextHandler) {
+    for (const auto& [r, h] : handling_) nested_ |= r == receiver && h == contextHandler;
+    if (!nested_) handling_.emplace_back(receiver, contextHandler);
   }
+  ~HandlingScope() {
+    if (!nested_) handling_.pop_back();
+  }
+  HandlingScope(const HandlingScope&) = delete;
+  HandlingScope& operator=(const HandlingScope&) = delete;
+
+  bool nested() const { return nested_; }
+
+ private:
+  static thread_local std::vector<std::pair<id, SEL>> handling_;
+  bool nested_ = false;
+};
+thread_local std::vector<std::pair<id, SEL>> HandlingScope::handling_;
+
+SEL tokenHandler() { return objc::sel<"didRegisterForRemoteNotificationsWithDeviceToken:">(); }
+SEL failureHandler() { return objc::sel<"didFailToRegisterForRemoteNotificationsWithError:">(); }
+SEL remoteHandler() { return objc::sel<"didReceiveRemoteNotification:">(); }
+SEL localHandler() { return objc::sel<"didReceiveLocalNotification:">(); }
+
+// The context first (unless an outer callback on this thread is handling the
+// same object for it), then `forwardToHost`, within the same scope.
+template <class Forward>
+void handleThenForward(id receiver, SEL contextHandler, id argument, Forward&& forwardToHost) {
+  HandlingScope scope(receiver, contextHandler);
+  if (!scope.nested()) objc::send<void>(context(), contextHandler, argument);
+  forwardToHost();
+}
+
+void OrvelDidRegisterForRemoteNotificationsWithDeviceTokenIMP(id self, SEL, id application, id deviceToken) {
+  handleThenForward(self, tokenHandler(), deviceToken, [&] {
+    if (responds(self, super_orvelDidRegisterForRemoteNotificationsWithDeviceTokenSEL)) {
+      objc::send<void>(self, super_orvelDidRegisterForRemoteNotificationsWithDeviceTokenSEL, application, deviceToken);
+    }
+  });
 }
 
 void OrvelDidFailToRegisterForRemoteNotificationsWithErrorIMP(id self, SEL, id application, id error) {
-  objc::send<void>(context(), objc::sel<"didFailToRegisterForRemoteNotificationsWithError:">(), error);
-  if (responds(self, super_orvelDidFailToRegisterForRemoteNotificationsWithErrorSEL)) {
-    objc::send<void>(self, super_orvelDidFailToRegisterForRemoteNotificationsWithErrorSEL, application, error);
-  }
+  handleThenForward(self, failureHandler(), error, [&] {
+    if (responds(self, super_orvelDidFailToRegisterForRemoteNotificationsWithErrorSEL)) {
+      objc::send<void>(self, super_orvelDidFailToRegisterForRemoteNotificationsWithErrorSEL, application, error);
+    }
+  });
 }
 
 void OrvelDidReceiveRemoteNotificationIMP(id self, SEL, id application, id payload) {
-  objc::send<void>(context(), objc::sel<"didReceiveRemoteNotification:">(), payload);
-  SendRawOrvelDidReceiveRemoteNotificationIMP(self, application, payload);
+  handleThenForward(self, remoteHandler(), payload,
+                    [&] { SendRawOrvelDidReceiveRemoteNotificationIMP(self, application, payload); });
 }
 
 bool isClearBadgeCommand(id notification) {
@@ -160,13 +194,15 @@ bool isClearBadgeCommand(id notification) {
 void OrvelDidReceiveLocalNotificationIMP(id self, SEL, id application, id notification) {
   // The library's own badge-clearing notification coming back: nobody sees it.
   if (isClearBadgeCommand(notification)) return;
-  objc::send<void>(context(), objc::sel<"didReceiveLocalNotification:">(), notification);
-  SendRawOrvelDidReceiveLocalNotificationIMP(self, application, notification);
+  handleThenForward(self, localHandler(), notification,
+                    [&] { SendRawOrvelDidReceiveLocalNotificationIMP(self, application, notification); });
 }
 
 void OrvelFetchCompletionHandlerIMP(id self, SEL, id application, id payload, id handler) {
-  objc::send<void>(context(), objc::sel<"didReceiveRemoteNotification:">(), payload);
-  SendRawOrvelFetchCompletionHandlerIMP(self, application, payload, handler);
+  // The same context handler as the plain callback; the completion handler
+  // is the host's and the library's business only.
+  handleThenForward(self, remoteHandler(), payload,
+                    [&] { SendRawOrvelFetchCompletionHandlerIMP(self, application, payload, handler); });
 }
 
 struct Interception {
@@ -196,6 +232,36 @@ const std::array<Interception, 5>& interceptions() {
   return table;
 }
 
+bool isInterceptingFunction(IMP imp) {
+  for (const Interception& i : interceptions())
+    if (imp == i.function) return true;
+  return false;
+}
+
+// Whether instances of `cls` already reach the library's intercepting
+// functions: `cls` or one of its superclasses is a generated class.
+bool answersWithInterceptingFunctions(Class cls) {
+  for (const Interception& i : interceptions())
+    if (objc::class_getMethodImplementation(cls, i.callback) == i.function) return true;
+  return false;
+}
+
+// A delegate the library cannot hook hears of its push callbacks only from
+// the system, and the library hears nothing: said once per class, in one
+// line, so that a host installing many such delegates is not flooded.
+void reportUnhookable(Class cls, const std::string& why) {
+  static std::mutex lock;
+  static std::set<Class> reported;
+  {
+    std::lock_guard<std::mutex> guard(lock);
+    if (!reported.insert(cls).second) return;
+  }
+  objc::NSLog(
+      "Orvel: the application delegate of class %s is not hooked, so the library hears none of its push "
+      "callbacks: %s.",
+      objc::class_getName(cls), why);
+}
+
 }  // namespace
 
 // ---- Notification-centre delegate ----
@@ -220,43 +286,74 @@ void OrvelContext::setUnDelegate(NSObject* delegate) {
 
 // ---- Forwarding for other parts of the library ----
 
+// The context has handled these notifications already: a host callback that
+// hands them on to another of its callbacks does not bring them back.
+
 void OrvelContext::PublicSendRawOrvelDidReceiveLocalNotification(NSObject* target, NSObject* application,
                                                                  NSObject* notification) {
+  HandlingScope scope(target, localHandler());
   SendRawOrvelDidReceiveLocalNotificationIMP(target, application, notification);
 }
 
 void OrvelContext::PublicSendRawOrvelDidReceiveRemoteNotification(NSObject* target, NSObject* application,
                                                                   NSObject* payload, NSObject* completionHandler) {
+  HandlingScope scope(target, remoteHandler());
   SendRawOrvelFetchCompletionHandlerIMP(target, application, payload, completionHandler);
 }
 
 // ---- Application delegate ----
 
 void OrvelContext::hookApplicationDelegate(NSObject* delegate) {
-  objc::Protocol protocol = objc::NSProtocolFromString("UIApplicationDelegate");
-  if (!protocol) return;
-  if (!objc::send<bool>(delegate, objc::sel<"conformsToProtocol:">(), protocol)) return;
-
+  if (!delegate) return;
   Class hostClass = objc::object_getClass(delegate);
-  Ref<objc::NSString> hostName = objc::NSStringFromClass(hostClass);
-  if (hostName->hasPrefix("Orvel_")) return;
+  if (objc::class_isMetaClass(hostClass)) {
+    reportUnhookable(hostClass, "it is the class object itself, not an instance; install an instance of the class");
+    return;
+  }
+  objc::Protocol protocol = objc::NSProtocolFromString("UIApplicationDelegate");
+  if (!protocol) {
+    reportUnhookable(hostClass, "the system has no protocol UIApplicationDelegate");
+    return;
+  }
+  if (!objc::send<bool>(delegate, objc::sel<"conformsToProtocol:">(), protocol)) {
+    reportUnhookable(hostClass,
+                     "its class does not declare the protocol UIApplicationDelegate; declare it (with "
+                     "ClassBuilder's .conforms(\"UIApplicationDelegate\"))");
+    return;
+  }
+  // Hooked already, also when something has since given the object a class
+  // of its own below the generated one (as key-value observing does).
+  if (answersWithInterceptingFunctions(hostClass)) return;
 
+  Ref<objc::NSString> hostName = objc::NSStringFromClass(hostClass);
+  if (hostName->hasPrefix("Orvel_")) {
+    reportUnhookable(hostClass,
+                     "the prefix \"Orvel_\" is kept for the classes the library generates; rename the class");
+    return;
+  }
   std::string subclassName = "Orvel_" + hostName->utf8();
   Class subclass = objc::objc_getClass(subclassName);
   if (!subclass) {
     subclass = objc::objc_allocateClassPair(hostClass, subclassName, 0);
-    if (!subclass) return;
+    if (!subclass) {
+      reportUnhookable(hostClass, "the runtime refused to create its subclass \"" + subclassName + "\"");
+      return;
+    }
     objc::objc_registerClassPair(subclass);
     objc::send<void>(this, objc::sel<"backupsImpWithSuperclass:Subclass:">(), hostClass, subclass);
     objc::send<void>(this, objc::sel<"hookAddMethodWithSubclass:">(), subclass);
     objc::object_setClass(delegate, subclass);
     return;
   }
-  if (objc::class_isMetaClass(hostClass)) return;
   // A class of that name that is not the generated subclass of this class
   // (a host class that happens to be called so) would give the object
   // methods and storage of another class.
-  if (objc::class_getSuperclass(subclass) != hostClass) return;
+  if (objc::class_getSuperclass(subclass) != hostClass) {
+    reportUnhookable(hostClass, "a class named \"" + subclassName +
+                                    "\", which the library would generate for it, exists already; rename "
+                                    "one of the two classes");
+    return;
+  }
   objc::object_setClass(delegate, subclass);
 }
 
@@ -264,6 +361,9 @@ void OrvelContext::backupsImpWithSuperclass(Class superclass, Class subclass) {
   for (const Interception& i : interceptions()) {
     if (!objc::send<bool>(superclass, objc::sel<"instancesRespondToSelector:">(), i.callback)) continue;
     IMP host = objc::send<IMP>(superclass, objc::sel<"instanceMethodForSelector:">(), i.callback);
+    // The library's own function is no host code: kept as a backup, it would
+    // call itself through the context without end.
+    if (isInterceptingFunction(host)) continue;
     objc::class_addMethod(subclass, i.backup, host, i.types);
   }
 }

@@ -98,7 +98,10 @@ Ref<OrvelNotificationContent> OrvelNotificationContent::apnsNotificationWithDict
   return objc::make<OrvelNotificationContent>()->initApnsNotificationWithDict(payload);
 }
 
-Ref<OrvelNotificationContent> OrvelNotificationContent::initApnsNotificationWithDict(NSDictionary* payload) {
+Ref<OrvelNotificationContent> OrvelNotificationContent::initApnsNotificationWithDict(NSDictionary* argument) {
+  // The argument may be held by nothing but this record (its own userInfo),
+  // which the reset below lets go of.
+  Ref<NSDictionary> payload(argument);
   f_ = Fields{};
   setUserInfo(payload);
   NSDictionary* aps = payload ? objc::asDictionary(payload->objectForKey("aps")) : nullptr;

@@ -91,6 +91,8 @@ std::vector<Offer> downloadOffers() {
 
 bool endsWith(const std::string& text, std::string_view suffix) { return text.ends_with(suffix); }
 
+const std::string kPngSignature("\x89PNG\r\n\x1a\n", 8);
+
 class OrvelAttachments : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -103,12 +105,18 @@ class OrvelAttachments : public ::testing::Test {
       res.set_content("RAW-BYTES", "image/jpeg");
     });
     http.server.Get("/pic.png", [](const httplib::Request& req, httplib::Response& res) {
-      res.set_content("PNG-BYTES size=" + req.get_param_value("size"), "image/png");
+      res.set_content(kPngSignature + " size=" + req.get_param_value("size"), "image/png");
     });
-    http.server.Get("/gone.html", [](const httplib::Request&, httplib::Response& res) {
+    // An error page under an image's name, and a success without a body.
+    http.server.Get("/gone.png", [](const httplib::Request&, httplib::Response& res) {
       res.status = 404;
       res.set_content("<h1>gone</h1>", "text/html");
     });
+    http.server.Get("/broken.png", [](const httplib::Request&, httplib::Response& res) {
+      res.status = 500;
+      res.set_content(kPngSignature, "image/png");
+    });
+    http.server.Get("/empty.png", [](const httplib::Request&, httplib::Response& res) { res.status = 200; });
     http.start();
     watchTheFactory();
   }
@@ -165,40 +173,44 @@ TEST_F(OrvelAttachments, TheDownloadedImageComesAfterTheContentsOwnAttachments) 
   EXPECT_FALSE(offers[0].downloadStillThere) << "moved, not copied";
 }
 
-TEST_F(OrvelAttachments, TheSuffixIsTheAddressTextAfterItsLastDot) {
+TEST_F(OrvelAttachments, TheSuffixIsTheExtensionOfTheAddressPath) {
   struct Case {
     std::string path;
     std::string suffix;
     std::string contents;
+    size_t attached;
   } cases[] = {
-      {"/picture", ".", "RAW-BYTES"},
-      {"/pic.png?size=2", ".png?size=2", "PNG-BYTES size=2"},
+      {"/picture", ".", "RAW-BYTES", 0},
+      {"/pic.png?size=2#top", ".png", kPngSignature + " size=2", 1},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.path);
     watchTheFactory();
     auto request = schedule(http.url(c.path));
     ASSERT_TRUE(request);
-    EXPECT_EQ(attachmentsOf(request)->count(), 0u) << "the factory refuses either type";
+    EXPECT_EQ(attachmentsOf(request)->count(), c.attached);
     auto offers = downloadOffers();
     ASSERT_EQ(offers.size(), 1u);
     EXPECT_TRUE(endsWith(offers[0].path, c.suffix)) << offers[0].path;
     EXPECT_FALSE(endsWith(offers[0].path, "." + c.suffix));
-    EXPECT_EQ(offers[0].contents, c.contents);
+    EXPECT_EQ(offers[0].contents, c.contents) << "the query still reaches the server";
     EXPECT_FALSE(offers[0].downloadStillThere);
-    EXPECT_FALSE(offers[0].accepted);
+    EXPECT_EQ(offers[0].accepted, c.attached == 1);
   }
 }
 
-TEST_F(OrvelAttachments, AnErrorPageIsOfferedToTheFactoryLikeAnyBody) {
-  auto request = schedule(http.url("/gone.html"));
-  ASSERT_TRUE(request);
-  EXPECT_EQ(attachmentsOf(request)->count(), 0u);
-  auto offers = downloadOffers();
-  ASSERT_EQ(offers.size(), 1u);
-  EXPECT_TRUE(endsWith(offers[0].path, ".html"));
-  EXPECT_EQ(offers[0].contents, "<h1>gone</h1>");
-  EXPECT_FALSE(offers[0].accepted);
+TEST_F(OrvelAttachments, AnErrorStatusOrAnEmptyBodyIsAFailedDownload) {
+  Id own = orveltest::makePlatformAttachment("own", "own.png");
+  ASSERT_TRUE(own);
+  for (const char* path : {"/gone.png", "/broken.png", "/empty.png"}) {
+    SCOPED_TRACE(path);
+    auto request = schedule(http.url(path), {own});
+    NSArray* attachments = attachmentsOf(request);
+    ASSERT_TRUE(attachments);
+    ASSERT_EQ(attachments->count(), 1u) << "the content's own, and nothing downloaded";
+    EXPECT_EQ(attachments->objectAtIndex(0), own.get());
+  }
+  EXPECT_TRUE(downloadOffers().empty()) << "nothing is offered to the factory";
 }
 
 TEST_F(OrvelAttachments, FailedDownloadsScheduleTheNotificationWithoutMedia) {

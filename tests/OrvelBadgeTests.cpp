@@ -3,6 +3,7 @@
 // back to the application and is swallowed there.
 #include <gtest/gtest.h>
 
+#include <limits>
 #include <vector>
 
 #include "support/OrvelTestSupport.h"
@@ -78,6 +79,19 @@ TEST_F(OrvelBadge, NothingToClearDoesNothingOnEveryVersion) {
       EXPECT_TRUE(system->presented().empty()) << "no command notification either";
     }
   }
+}
+
+TEST_F(OrvelBadge, OpeningWhileTheLowestBadgeShowsLeavesIt) {
+  UIDevice::currentDevice()->setSystemVersion("13.0");
+  app()->setApplicationState(UIApplicationStateInactive);
+  show(std::numeric_limits<int64_t>::min());
+  send<void>(OrvelContext::currentContext(), sel<"didReceiveRemoteNotification:">(),
+             orveltest::remotePayload("opened", 1));
+  send<void>(OrvelContext::currentContext(), sel<"didReceiveLocalNotification:">(),
+             orveltest::localNotification("opened"));
+  runMainUntilIdle();
+  EXPECT_TRUE(system->badgeWrites().empty()) << "lowering it by one does not wrap round to the highest";
+  EXPECT_EQ(app()->applicationIconBadgeNumber(), std::numeric_limits<int64_t>::min());
 }
 
 TEST_F(OrvelBadge, BelowTenTheCommandNotificationClearsAndIsSwallowed) {

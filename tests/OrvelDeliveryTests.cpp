@@ -2,8 +2,10 @@
 // moves the badge, and that its event arrives on a later main-queue turn.
 #include <gtest/gtest.h>
 
+#include <iterator>
 #include <vector>
 
+#include "UserNotifications/UserNotifications.h"
 #include "support/OrvelTestSupport.h"
 
 using namespace objc;
@@ -81,16 +83,27 @@ TEST_F(OrvelDelivery, RemoteNotificationTypeAndBadgeFollowStateAndSilence) {
     OrvelNotificationMessageType type;
     bool hasContent;
   };
+  // An alert that also asks for background work, without sound or badge:
+  // silent by its fields, yet the user sees it.
+  auto silentAlert = NSDictionary::dictionaryWithEntries(
+      {{str("aps"), NSDictionary::dictionaryWithEntries(
+                        {{str("alert"), str("hi")}, {str("content-available"), NSNumber::numberWithInt(1)}})}});
   const Case cases[] = {
-      {"visible, background", UIApplicationStateBackground, orveltest::remotePayload("hi", 9), 4,
+      {"visible, background: the system's delivery, not the user's", UIApplicationStateBackground,
+       orveltest::remotePayload("hi", 9), 5, OrvelNotificationMessageTypeRemoteReceived, true},
+      {"visible, inactive: the user's tap", UIApplicationStateInactive, orveltest::remotePayload("hi", 9), 4,
        OrvelNotificationMessageTypeRemoteOpened, true},
-      {"visible, inactive", UIApplicationStateInactive, orveltest::remotePayload("hi", 9), 4,
+      {"silent with an alert, inactive", UIApplicationStateInactive, silentAlert, 4,
        OrvelNotificationMessageTypeRemoteOpened, true},
+      {"silent with an alert, background", UIApplicationStateBackground, silentAlert, 5,
+       OrvelNotificationMessageTypeRemoteReceived, true},
+      {"silent, inactive", UIApplicationStateInactive, orveltest::silentPayload(), 5,
+       OrvelNotificationMessageTypeRemoteReceived, true},
       {"visible, active", UIApplicationStateActive, orveltest::remotePayload("hi", 9), 5,
        OrvelNotificationMessageTypeRemoteReceived, true},
       {"silent, background", UIApplicationStateBackground, orveltest::silentPayload(), 5,
        OrvelNotificationMessageTypeRemoteReceived, true},
-      {"not a dictionary, background", UIApplicationStateBackground, str("payload"), 5,
+      {"not a dictionary, inactive", UIApplicationStateInactive, str("payload"), 5,
        OrvelNotificationMessageTypeRemoteReceived, false},
   };
   for (const Case& c : cases) {
@@ -107,7 +120,18 @@ TEST_F(OrvelDelivery, RemoteNotificationTypeAndBadgeFollowStateAndSilence) {
     EXPECT_EQ(messages[0]->content() != nullptr, c.hasContent);
     EXPECT_EQ(messages[0]->identifier(), nullptr);
   }
-  EXPECT_EQ(log.lines().size(), 5u) << "each payload is logged";
+  EXPECT_EQ(log.lines().size(), std::size(cases)) << "each payload is logged";
+}
+
+TEST_F(OrvelDelivery, FromTenACentreWithADelegateGetsTheTapSoAnInactiveCallbackIsNoOpening) {
+  UNUserNotificationCenter::currentNotificationCenter()->setDelegate(context);
+  app()->setApplicationIconBadgeNumber(5);
+  app()->setApplicationState(UIApplicationStateInactive);
+  deliver(sel<"didReceiveRemoteNotification:">(), orveltest::remotePayload("woken", 9));
+  auto message = onlyMessage();
+  ASSERT_TRUE(message);
+  EXPECT_EQ(message->notificationMessageType(), OrvelNotificationMessageTypeRemoteReceived);
+  EXPECT_EQ(app()->applicationIconBadgeNumber(), 5);
 }
 
 TEST_F(OrvelDelivery, RemoteContentIsTakenFromASnapshotOfThePayload) {

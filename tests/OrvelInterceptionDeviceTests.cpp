@@ -69,6 +69,27 @@ Class QuietDeviceHost::class_() {
   return c;
 }
 
+// Shares code between its two remote callbacks the common way: the fetch
+// callback hands the push to the plain one.
+struct ForwardingDeviceHost : NSObject {
+  static Class class_();
+  void didReceiveRemote(UIApplication*, NSDictionary*) { record("host:remote"); }
+  void didReceiveRemoteFetch(UIApplication* app, NSDictionary* payload, UIBackgroundFetchResultHandler* handler) {
+    record("host:fetch");
+    send<void>(this, sel<"application:didReceiveRemoteNotification:">(), app, payload);
+    (*handler)(UIBackgroundFetchResultNewData);
+  }
+};
+Class ForwardingDeviceHost::class_() {
+  static Class c = ClassBuilder<ForwardingDeviceHost>("ForwardingDeviceHost")
+                       .conforms("UIApplicationDelegate")
+                       .method<&ForwardingDeviceHost::didReceiveRemote>("application:didReceiveRemoteNotification:")
+                       .method<&ForwardingDeviceHost::didReceiveRemoteFetch>(
+                           "application:didReceiveRemoteNotification:fetchCompletionHandler:")
+                       .build();
+  return c;
+}
+
 template <class T>
 Device::DelegateFactory factoryOf() {
   return [] { return Id(make<T>()); };
@@ -191,6 +212,41 @@ TEST_F(OrvelOnDevice, OpeningADeliveredPushGivesAnOpenedMessageAndLowersTheBadge
   EXPECT_EQ(orveltest::text(messages[0]->content()->body()), "tap me");
   EXPECT_EQ(UIApplication::sharedApplication()->applicationIconBadgeNumber(), 2);
   EXPECT_EQ(device.state(), AppState::Active);
+  EXPECT_TRUE(device.faults().empty());
+}
+
+TEST_F(OrvelOnDevice, AHostForwardingOneCallbackToAnotherGivesTheLibraryThePushOnce) {
+  orveltest::spyOnContextDeliveryHandlers();
+  backgroundFetch(factoryOf<ForwardingDeviceHost>());
+  EXPECT_EQ(journal(), (std::vector<std::string>{"context:didReceiveRemoteNotification:", "host:fetch", "host:remote"}))
+      << "the host's code runs as written";
+  EXPECT_EQ(events.messages().size(), 1u);
+  EXPECT_EQ(fetchCompletions(device), std::vector<std::string>{std::to_string(UIBackgroundFetchResultNewData)});
+  EXPECT_TRUE(device.faults().empty());
+}
+
+TEST_F(OrvelOnDevice, ADelegateSubclassedAgainAfterHookingIsNotHookedTwice) {
+  auto host = make<DeviceHost>();
+  device.launch(host.get());
+  // What key-value observing does to an observed object: a class of its own
+  // below the one it has.
+  Class generated = object_getClass(host);
+  Class observed = objc_allocateClassPair(generated, "KVOLike_Orvel_DeviceHost", 0);
+  ASSERT_TRUE(observed);
+  objc_registerClassPair(observed);
+  object_setClass(host, observed);
+  // Installed again: another delegate first, so that the context takes it anew.
+  orveltest::installApplicationDelegate(make<QuietDeviceHost>());
+  orveltest::installApplicationDelegate(host);
+  EXPECT_EQ(object_getClass(host), observed);
+  EXPECT_EQ(objc_getClass("Orvel_KVOLike_Orvel_DeviceHost"), nullptr);
+
+  orveltest::spyOnContextDeliveryHandlers();
+  orveltest::clearJournal();
+  device.setState(AppState::Background);
+  device.push(orveltest::silentPayload());
+  EXPECT_EQ(journal(), (std::vector<std::string>{"context:didReceiveRemoteNotification:", "host:fetch"}));
+  EXPECT_EQ(events.messages().size(), 1u);
   EXPECT_TRUE(device.faults().empty());
 }
 

@@ -7,6 +7,7 @@
 #include <atomic>
 #include <cmath>
 #include <limits>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -534,6 +535,28 @@ TEST_F(OrvelLocalOnDevice, LegacyNotificationsFireOnTheDeviceClockAndComeBackAsE
   EXPECT_EQ(orveltest::text(messages[1]->identifier()), "coffee");
   EXPECT_EQ(orveltest::journal(), (std::vector<std::string>{"host:local", "host:local"}));
   EXPECT_TRUE(device.faults().empty());
+}
+
+TEST_F(OrvelLocalOnDevice, FiveRequestsWithoutIdentifiersInOneBurstAreFivePendingRequests) {
+  device.launch([] { return Id(make<SchedulingHost>()); });
+  HandlerProbe probe;
+  for (int i = 0; i < 5; ++i) {
+    OrvelCenter::addLocalNotification(makeRequest(nullptr, makeContent("burst"), intervalTrigger(60, false)),
+                                      probe.handler());
+  }
+  ASSERT_TRUE(probe.waitFor(5));
+  device.settle();
+  EXPECT_EQ(centre()->pendingRequests().size(), 5u) << "the device's clock stands still: one millisecond";
+  std::set<std::string> identifiers;
+  for (const auto& call : probe.calls()) {
+    auto* request = cast<UNNotificationRequest>(call.result.get());
+    ASSERT_TRUE(request) << orveltest::text(call.error.get());
+    identifiers.insert(request->identifier()->utf8());
+  }
+  EXPECT_EQ(identifiers.size(), 5u);
+  device.setState(AppState::Background);
+  device.advance(60);
+  EXPECT_EQ(device.deliveredIdentifiers().size(), 5u);
 }
 
 TEST_F(OrvelLocalOnDevice, RequestsFireOnTheDeviceClock) {

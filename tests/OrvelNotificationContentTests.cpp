@@ -134,6 +134,18 @@ TEST_F(ContentTest, ReinitialisingStartsFromAFreshRecord) {
   EXPECT_EQ(text(c->sound()), "s");
 }
 
+TEST_F(ContentTest, ReinitialisingFromItsOwnUserInfoKeepsThePayload) {
+  // The record holds the only reference to its payload; the reset must not
+  // free it before it is read.
+  auto c = OrvelNotificationContent::apnsNotificationWithDict(
+      payloadWithAps({{str("alert"), str("again")}, {str("badge"), NSNumber::numberWithInteger(3)}}));
+  send<Id>(c, sel<"initApnsNotificationWithDict:">(), c->userInfo());
+  EXPECT_EQ(text(c->body()), "again");
+  EXPECT_EQ(c->badge()->integerValue(), 3);
+  ASSERT_TRUE(c->userInfo());
+  EXPECT_TRUE(c->userInfo()->objectForKey("aps"));
+}
+
 TEST_F(ContentTest, RecordAnswersByMessage) {
   Class cls = NSClassFromString("OrvelNotificationContent");
   ASSERT_EQ(cls, OrvelNotificationContent::class_());

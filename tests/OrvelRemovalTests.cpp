@@ -179,8 +179,19 @@ TEST(OrvelRequestIdentifier, MillisecondsSince1970RoundedToNearest) {
   for (const Case& c : cases) {
     setClock([now = c.now] { return now; });
     EXPECT_EQ(generatedIdentifier(), c.identifier) << c.now;
-    EXPECT_EQ(generatedIdentifier(), generatedIdentifier()) << "the same millisecond gives the same identifier";
   }
+  setClock({});
+}
+
+TEST(OrvelRequestIdentifier, OneMillisecondOrAClockSetBackNeverRepeatsOne) {
+  setClock([] { return 1767225600.0; });
+  std::vector<std::string> burst;
+  for (int i = 0; i < 3; ++i) burst.push_back(generatedIdentifier());
+  EXPECT_EQ(burst, (std::vector<std::string>{"1767225600000", "1767225600001", "1767225600002"}));
+  setClock([] { return 1767225599.0; });
+  EXPECT_EQ(generatedIdentifier(), "1767225600003") << "still after every earlier one";
+  setClock([] { return 1767225601.0; });
+  EXPECT_EQ(generatedIdentifier(), "1767225601000") << "the clock again once it has passed them";
   setClock({});
 }
 

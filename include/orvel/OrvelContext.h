@@ -9,7 +9,8 @@
 //
 // Handlers are passed as objects (blocks, possibly nil) and recovered by
 // their exact signature; the aliases below are the signatures to make them
-// with.
+// with. Any other object (a block of another signature included) is treated
+// as absent, and one log line names the operation and the signature it takes.
 #pragma once
 
 #include <cstdint>
@@ -51,7 +52,7 @@ class OrvelContext : public objc::NSObject {
   // -dealloc: stops observing the application's broadcasts.
   ~OrvelContext() override;
 
-  // ---- Lifecycle ----
+  // ---- Lifecycle (OrvelContext) ----
 
   // -addObserver: subscribes to the four application-lifecycle broadcasts.
   void addObserver();
@@ -84,11 +85,7 @@ class OrvelContext : public objc::NSObject {
   int64_t foregroundType() const { return foregroundType_; }
   void setForegroundType(int64_t value) { foregroundType_ = value; }
 
-  // ---- Operations, in the class's declaration order ----
-
-  // -setUnDelegate: holds `delegate` weakly for forwarding; nil and the
-  // context itself are ignored.
-  void setUnDelegate(objc::NSObject* delegate);
+  // ---- Registration (OrvelContext+Registration) ----
 
   // -registerForRemoteNotification: stores `configuration` (nil included),
   // then registers: from "10.0" the context becomes the notification centre's
@@ -101,23 +98,11 @@ class OrvelContext : public objc::NSObject {
   // From "10.0" the platform's status, on the notification centre's queue;
   // below "10.0" 2 when any legacy type is enabled, else 0, before returning.
   void requestNotificationAuthorizationStatus(objc::NSObject* handler);
-  // -addLocalNotification:handler: (an OrvelLocalNotificationHandler or nil)
-  // schedules the request: from "10.0" with the notification framework (the
-  // handler gets the submitted request, or the framework's error, on one of
-  // its queues; a media address under the content's "attachment" user-info
-  // key is downloaded first), below it as a legacy local notification (the
-  // handler gets it before this returns). A request without content is
-  // ignored. A delay the framework's time-interval trigger would refuse (0
-  // or less, or under 60 seconds when repeating) schedules nothing: the
-  // handler gets no result and an error in "OrvelLocalNotification", code
-  // 1000, with the framework's reason.
-  void addLocalNotification(OrvelNotificationRequest* request, objc::NSObject* handler);
-  // -removeNotificationWithIdentifiers:requestStatuses: removes the pending
-  // (bit 1) and delivered (bit 2) notifications with these identifiers, or
-  // all of them when none is given. Below "10.0" only scheduled
-  // notifications can be removed: by identifier when bit 1 is set, or all of
-  // them, whatever the bits, when no identifier is given.
-  void removeNotificationWithIdentifiers(objc::NSArray* identifiers, OrvelNotificationRequestStatus requestStatuses);
+  // -_registerForRemoteNotification: the registration steps, from the stored
+  // configuration.
+  void _registerForRemoteNotification();
+
+  // ---- Delivery (OrvelContext+Delivery) ----
 
   // Delivery handlers, called by the interception before the host's own
   // callback runs. Each does its work at once and posts its event from the
@@ -132,13 +117,18 @@ class OrvelContext : public objc::NSObject {
   // "OrvelFailedRegisterRemoteNotification" with the error.
   void didFailToRegisterForRemoteNotificationsWithError(objc::NSObject* error);
   // -didReceiveRemoteNotification: posts "OrvelDidReceiveMessageNotification"
-  // with a message of type 0, or 2 (badge lowered by one) when a visible
-  // notification arrives while the application is not active.
+  // with a message of type 0, or 2 (badge lowered by one) when the callback
+  // is the user's tap: the application is inactive (from "10.0" only while
+  // the notification centre has no delegate, which gets taps as responses)
+  // and the content is not silent or has an alert text. A delivery in the
+  // background is the system's, not the user's: type 0, badge untouched.
   void didReceiveRemoteNotification(objc::NSObject* payload);
   // -didReceiveLocalNotification: posts "OrvelDidReceiveMessageNotification"
   // with a message of type 1, or 3 (badge lowered by one) while the
   // application is not active.
   void didReceiveLocalNotification(objc::NSObject* notification);
+
+  // ---- Presentation (OrvelContext+Presentation) ----
 
   // -userNotificationCenter:willPresentNotification:withCompletionHandler:
   // (an OrvelPresentationCompletionHandler or nil) broadcasts a message of
@@ -149,6 +139,9 @@ class OrvelContext : public objc::NSObject {
   // not answered.
   void userNotificationCenterWillPresentNotification(objc::NSObject* center, objc::NSObject* notification,
                                                      objc::NSObject* completionHandler);
+
+  // ---- Responses (OrvelContext+Responses) ----
+
   // -userNotificationCenter:didReceiveNotificationResponse:withCompletionHandler:
   // (an OrvelResponseCompletionHandler or nil) lowers the badge by one,
   // broadcasts a message of type 2 or 3 and completes, then hands the call
@@ -160,34 +153,63 @@ class OrvelContext : public objc::NSObject {
   // to the host's centre delegate.
   void userNotificationCenterOpenSettingsForNotification(objc::NSObject* center, objc::NSObject* notification);
 
-  // -_registerForRemoteNotification: the registration steps, from the stored
-  // configuration.
-  void _registerForRemoteNotification();
+  // ---- Local notifications (OrvelContext+LocalNotifications) ----
+
+  // -addLocalNotification:handler: (an OrvelLocalNotificationHandler or nil)
+  // schedules the request: from "10.0" with the notification framework (the
+  // handler gets the submitted request, or the framework's error, on one of
+  // its queues; a media address under the content's "attachment" user-info
+  // key is downloaded first and attached when the server answers with a
+  // success and a body, its type taken from the address's path), below it
+  // as a legacy local notification (the handler gets it before this
+  // returns). A request without content is ignored. A delay the framework's
+  // time-interval trigger would refuse (0 or less, or under 60 seconds when
+  // repeating) schedules nothing: the handler gets no result and an error in
+  // "OrvelLocalNotification", code 1000, with the framework's reason.
+  void addLocalNotification(OrvelNotificationRequest* request, objc::NSObject* handler);
   // -_addLocalNotification:handler: (an OrvelLocalNotificationHandler or nil)
   void _addLocalNotification(OrvelNotificationRequest* request, objc::NSObject* handler);
   // -_requestWithIdentifier:content:trigger:result: (the platform content and
   // trigger; an OrvelLocalNotificationHandler or nil)
   void _requestWithIdentifier(objc::NSString* identifier, objc::NSObject* content, objc::NSObject* trigger,
                               objc::NSObject* result);
+
+  // ---- Attachments (OrvelContext+Attachments) ----
+
   // -_handleNotificationServiceRequestUrl:withAttachmentsComplete: (an
   // OrvelAttachmentsCompletion or nil)
   void _handleNotificationServiceRequestUrl(objc::NSString* url, objc::NSObject* complete);
   // -_loadAttachmentForUrlString:withType:completionHandle: (an
   // OrvelAttachmentCompletion or nil)
   void _loadAttachmentForUrlString(objc::NSString* url, objc::NSString* type, objc::NSObject* completionHandle);
-  // -_randomRequestIdentifier: milliseconds since 1970 by the clock, "%.0f".
-  objc::Ref<objc::NSString> _randomRequestIdentifier();
+
+  // ---- Removal and request identifiers (OrvelContext+Removal) ----
+
+  // -removeNotificationWithIdentifiers:requestStatuses: removes the pending
+  // (bit 1) and delivered (bit 2) notifications with these identifiers, or
+  // all of them when none is given. Below "10.0" only scheduled
+  // notifications can be removed: by identifier when bit 1 is set, or all of
+  // them, whatever the bits, when no identifier is given.
+  void removeNotificationWithIdentifiers(objc::NSArray* identifiers, OrvelNotificationRequestStatus requestStatuses);
   // -_removeNotificationWithIdentifiers:requestStatuses:
   void _removeNotificationWithIdentifiers(objc::NSArray* identifiers, OrvelNotificationRequestStatus requestStatuses);
+  // -_randomRequestIdentifier: milliseconds since 1970 by the clock, rounded
+  // to the nearest, in decimal; never the same twice in a process (within
+  // one millisecond the next ones follow on: ...000, ...001, ...).
+  objc::Ref<objc::NSString> _randomRequestIdentifier();
 
-  // ---- Category Other ----
+  // ---- Category Other (OrvelContext+Other) ----
 
   // -setBadge: a number above 0 is shown; 0 or less clears a badge that is
   // showing: -1 from system "11.0", 0 on "10.x", and below "10.0" through a
   // legacy local notification that carries OrvelCommandClearBadge.
   void setBadge(int64_t badge);
 
-  // ---- Category HookService ----
+  // ---- Category HookService (OrvelContext+HookService) ----
+
+  // -setUnDelegate: holds `delegate` weakly for forwarding; nil and the
+  // context itself are ignored.
+  void setUnDelegate(objc::NSObject* delegate);
 
   // -orvelSetUNDelegate: and -p_orvelSetUNDelegate: run with a notification
   // centre as receiver: the first becomes the centre's "setDelegate:" at load
@@ -212,10 +234,16 @@ class OrvelContext : public objc::NSObject {
 
   // -hookApplicationDelegate: switches a delegate that conforms to
   // "UIApplicationDelegate" to the generated class "Orvel_<its class>",
-  // whose push callbacks reach the context first and the host after.
+  // whose push callbacks reach the context first and the host after; a
+  // callback that the host hands on to another of its callbacks reaches the
+  // context once. A delegate already hooked (its class, or a superclass, is
+  // a generated class) is left as it is. One that cannot be hooked (a class
+  // object, a class without the protocol, a name taken) is left alone and
+  // named in one log line, once per class.
   void hookApplicationDelegate(objc::NSObject* delegate);
   // -backupsImpWithSuperclass:Subclass: keeps the host class's callbacks in
-  // `subclass` under the "OrvelApplication:..." selectors.
+  // `subclass` under the "OrvelApplication:..." selectors (never one of the
+  // library's own intercepting functions).
   void backupsImpWithSuperclass(objc::Class superclass, objc::Class subclass);
   // -hookAddMethodWithSubclass: adds the intercepting functions.
   void hookAddMethodWithSubclass(objc::Class subclass);
