@@ -12,17 +12,6 @@ namespace {
 
 using Calls = std::vector<std::string>;
 
-Ref<UNNotificationRequest> request(const std::string& id, UNNotificationTrigger* trigger, const char* body = "b") {
-  auto content = make<UNMutableNotificationContent>();
-  content->setBody(str(body));
-  return UNNotificationRequest::requestWithIdentifier(str(id), content, trigger);
-}
-
-Ref<UNNotificationTrigger> after(double seconds, bool repeats = false) {
-  return send<Ref<UNNotificationTrigger>>(UNTimeIntervalNotificationTrigger::class_(),
-                                          sel<"triggerWithTimeInterval:repeats:">(), seconds, repeats);
-}
-
 class LocalTest : public DeviceTest {
  protected:
   void add(const Ref<UNNotificationRequest>& r) { centre->addNotificationRequest(r, nullptr); }
