@@ -65,7 +65,11 @@ std::string suggestion(std::string_view given, const std::vector<std::string>& k
   return " (" + std::string(listName) + ": " + joined(known) + ")";
 }
 
-const std::vector<std::string> kStateNames = {"active", "inactive", "background", "not-running"};
+constexpr const char* kPresentationOptions =
+    "\"foregroundType\" is a set of presentation options (1 badge, 2 sound, 4 alert, 8 list, 16 banner)";
+constexpr const char* kTimeZoneNames = "\"timeZone\" is \"UTC\", \"GMT\" or \"GMT+hh:mm\" / \"GMT-hh:mm\"";
+
+const std::vector<std::string> kStateNames = {"active", "inactive", "background", "not-running", "force-quit"};
 
 // Checks one text (a scenario or a payload file) and names its positions.
 class Checker {
@@ -500,7 +504,10 @@ class Checker {
         remove(v, s);
         break;
       case Step::Kind::ForegroundType:
-        s.integer = integer(v, "\"foregroundType\" (presentation options: 1 badge, 2 sound, 4 alert)");
+        s.integer = integer(v, "\"foregroundType\" (presentation options)");
+        if (s.integer < 0 || s.integer > 31) {
+          fail(v.at, std::string(kPresentationOptions) + " from 0 to 31, not " + std::to_string(s.integer));
+        }
         break;
       case Step::Kind::AuthorizationStatus:
         s.text = v.isNull() ? "query"
@@ -509,6 +516,12 @@ class Checker {
         break;
       case Step::Kind::EnterRegion:
         s.text = string(v, "\"enterRegion\" (a region identifier)");
+        break;
+      case Step::Kind::TimeZone:
+        s.text = string(v, "\"timeZone\" (a time-zone name)");
+        if (!objc::NSTimeZone::timeZoneWithName(s.text)) {
+          fail(v.at, std::string(kTimeZoneNames) + ", not " + inQuotes(s.text));
+        }
         break;
       case Step::Kind::Note:
         s.text = string(v, "\"note\"");
@@ -607,6 +620,7 @@ const std::vector<std::string>& stepNames() {
                                                  "foregroundType",
                                                  "authorizationStatus",
                                                  "enterRegion",
+                                                 "timeZone",
                                                  "note",
                                                  "expect"};
   return names;
