@@ -391,6 +391,11 @@ class Run {
         ok = actual == e.number;
         what = std::to_string(e.number) + " completion" + (e.number == 1 ? "" : "s") + " since the previous expect";
         break;
+      case Expectation::Kind::Sounds:
+        actual = countOf(recordsSinceExpect(), "sound");
+        ok = actual == e.number;
+        what = std::to_string(e.number) + " sound" + (e.number == 1 ? "" : "s") + " played since the previous expect";
+        break;
       case Expectation::Kind::Faults:
         actual = countOf(recorder_.records(), "fault");
         ok = actual == e.number;

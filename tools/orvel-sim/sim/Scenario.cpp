@@ -390,7 +390,7 @@ class Checker {
     object(node, "\"expect\"");
     static const std::vector<std::string> known = {"badge",          "lastEvent", "events",    "completions",
                                                    "faults",         "host",      "delivered", "pending",
-                                                   "lastCompletion", "state",     "log"};
+                                                   "lastCompletion", "state",     "log",       "sounds"};
     checkKeys(node, known, "\"expect\"");
     if (node.members.empty()) fail(node.at, "\"expect\" names at least one expectation (" + joined(known) + ")");
     for (const auto& m : node.members) {
@@ -405,11 +405,12 @@ class Checker {
         object(v, inQuotes(m.key) + " (what the record must contain)");
         e.partial = json(v);
       } else if (m.key == "events" || m.key == "completions" || m.key == "faults" || m.key == "delivered" ||
-                 m.key == "pending") {
+                 m.key == "pending" || m.key == "sounds") {
         e.kind = m.key == "events"        ? Expectation::Kind::Events
                  : m.key == "completions" ? Expectation::Kind::Completions
                  : m.key == "faults"      ? Expectation::Kind::Faults
                  : m.key == "delivered"   ? Expectation::Kind::Delivered
+                 : m.key == "sounds"      ? Expectation::Kind::Sounds
                                           : Expectation::Kind::Pending;
         e.number = count(v, inQuotes(m.key));
       } else if (m.key == "host") {

@@ -110,7 +110,8 @@ struct Expectation {
     Pending,
     LastCompletion,
     State,
-    Log
+    Log,
+    Sounds
   };
   Kind kind;
   std::string key;  // as written

@@ -47,7 +47,8 @@ TEST(ScenarioReading, EveryStepWithItsValue) {
       {"enterRegion": "home"}, {"timeZone": "GMT+05:30"}, {"state": "force-quit"}, {"foregroundType": 24},
       {"note": "text"},
       {"expect": {"badge": 1, "events": 2, "faults": 0, "lastEvent": {"name": "x"}, "host": ["a"], "delivered": 0,
-                  "pending": 1, "completions": 0, "lastCompletion": {}, "state": "background", "log": "deviceToken"}}
+                  "pending": 1, "completions": 0, "lastCompletion": {}, "state": "background", "log": "deviceToken",
+                  "sounds": 0}}
     ]})",
                               "s.json");
   EXPECT_EQ(sc.versions, (std::vector<std::string>{"9.3", "13.0"}));
@@ -97,7 +98,7 @@ TEST(ScenarioReading, EveryStepWithItsValue) {
   EXPECT_EQ(sc.steps[24].text, "GMT+05:30");
   EXPECT_EQ(sc.steps[25].text, "force-quit");
   EXPECT_EQ(sc.steps[26].integer, 24) << "list and banner";
-  EXPECT_EQ(sc.steps[28].expectations.size(), 11u);
+  EXPECT_EQ(sc.steps[28].expectations.size(), 12u);
 }
 
 TEST(ScenarioReading, BadInputIsNamedByFileLineAndColumn) {
