@@ -65,10 +65,6 @@ std::string suggestion(std::string_view given, const std::vector<std::string>& k
   return " (" + std::string(listName) + ": " + joined(known) + ")";
 }
 
-constexpr const char* kPresentationOptions =
-    "\"foregroundType\" is a set of presentation options (1 badge, 2 sound, 4 alert, 8 list, 16 banner)";
-constexpr const char* kTimeZoneNames = "\"timeZone\" is \"UTC\", \"GMT\" or \"GMT+hh:mm\" / \"GMT-hh:mm\"";
-
 const std::vector<std::string> kStateNames = {"active", "inactive", "background", "not-running", "force-quit"};
 
 // Checks one text (a scenario or a payload file) and names its positions.
@@ -507,7 +503,10 @@ class Checker {
       case Step::Kind::ForegroundType:
         s.integer = integer(v, "\"foregroundType\" (presentation options)");
         if (s.integer < 0 || s.integer > 31) {
-          fail(v.at, std::string(kPresentationOptions) + " from 0 to 31, not " + std::to_string(s.integer));
+          fail(v.at,
+               "\"foregroundType\" is a set of presentation options (1 badge, 2 sound, 4 alert, 8 list, 16 banner) "
+               "from 0 to 31, not " +
+                   std::to_string(s.integer));
         }
         break;
       case Step::Kind::AuthorizationStatus:
@@ -521,7 +520,7 @@ class Checker {
       case Step::Kind::TimeZone:
         s.text = string(v, "\"timeZone\" (a time-zone name)");
         if (!objc::NSTimeZone::timeZoneWithName(s.text)) {
-          fail(v.at, std::string(kTimeZoneNames) + ", not " + inQuotes(s.text));
+          fail(v.at, "\"timeZone\" is \"UTC\", \"GMT\" or \"GMT+hh:mm\" / \"GMT-hh:mm\", not " + inQuotes(s.text));
         }
         break;
       case Step::Kind::Note:
