@@ -150,9 +150,9 @@ class Device {
   // UIApplicationDidFinishLaunchingNotification with the launch options as
   // user info, then becomes active, or, launched into the background, gets
   // "applicationDidEnterBackground:" and its broadcast. Raises when the
-  // application is running; a force-quit one launches normally. The factory is kept for launches the
-  // device makes by itself (a push that wakes the application, the user
-  // opening a notification).
+  // application is running; a force-quit one launches normally. The factory
+  // is kept for launches the device makes by itself (a push that wakes the
+  // application, the user opening a notification).
   void launch(DelegateFactory factory, LaunchOptions options = {});
   // Launches with a delegate that already exists; later launches reuse it.
   void launch(NSObject* delegate, LaunchOptions options = {});
