@@ -33,26 +33,31 @@ class Behaviour : public DeviceTest {
 // ---- 1. a tapped remote notice launches the application below 10.0 ----
 
 TEST_F(Behaviour, Below10ATappedRemoteNoticeLaunchesThenReachesTheFetchCallbackWhileInactive) {
-  useVersion("9.3");
-  launch(kFullHost);
-  device->terminate();
-  device->push(json(kVisible));
-  ASSERT_TRUE(device->openLatest());
-  EXPECT_EQ(takeCalls(), (Calls{"launch@inactive", "fetch@inactive"}));
-  EXPECT_EQ(device->state(), AppState::Active);
-  EXPECT_TRUE(host->payload->isEqual(json(kVisible).get()));
-  EXPECT_EQ(device->records("completion").size(), 1u) << "the fetch handler was completed";
+  // From 10.0 an application without a centre delegate is treated alike.
+  for (const char* version : {"9.3", "10.0"}) {
+    useVersion(version);
+    launch(kLaunch | kRemote | kFetch);
+    device->terminate();
+    device->push(json(kVisible));
+    ASSERT_TRUE(device->openLatest());
+    EXPECT_EQ(takeCalls(), (Calls{"launch@inactive", "fetch@inactive"})) << version;
+    EXPECT_EQ(device->state(), AppState::Active);
+    EXPECT_TRUE(host->payload->isEqual(json(kVisible).get()));
+    EXPECT_EQ(device->records("completion").size(), 1u) << "the fetch handler was completed";
 
-  // A host with only the plain callback gets the launch options alone.
-  device->terminate();
-  launch(kLaunch | kRemote);
-  device->terminate();
-  device->push(json(kVisible));
-  ASSERT_TRUE(device->openLatest());
-  EXPECT_EQ(takeCalls(), Calls{"launch@inactive"});
-  ASSERT_TRUE(host->launchOptions);
-  EXPECT_TRUE(host->launchOptions->objectForKey(UIApplicationLaunchOptionsRemoteNotificationKey()));
-  EXPECT_FALSE(host->payload);
+    // A host with only the plain callback gets the launch options alone.
+    device->terminate();
+    launch(kLaunch | kRemote);
+    device->terminate();
+    device->push(json(kVisible));
+    ASSERT_TRUE(device->openLatest());
+    EXPECT_EQ(takeCalls(), Calls{"launch@inactive"}) << version;
+    ASSERT_TRUE(host->launchOptions);
+    EXPECT_TRUE(host->launchOptions->objectForKey(UIApplicationLaunchOptionsRemoteNotificationKey()));
+    EXPECT_FALSE(host->payload);
+    device->terminate();
+    device->clearRecords();
+  }
 }
 
 // ---- 2. a legacy local notification for a frontmost application ----
