@@ -91,6 +91,9 @@ std::vector<Offer> downloadOffers() {
 
 bool endsWith(const std::string& text, std::string_view suffix) { return text.ends_with(suffix); }
 
+// What the server sends for a picture: the platform accepts only a file
+// that begins as its type does.
+const std::string kJpeg = "\xFF\xD8\xFF\xE0JPEG-BYTES";
 const std::string kPngSignature("\x89PNG\r\n\x1a\n", 8);
 
 class OrvelAttachments : public ::testing::Test {
@@ -98,12 +101,10 @@ class OrvelAttachments : public ::testing::Test {
   void SetUp() override {
     UIDevice::currentDevice()->setSystemVersion("13.0");
     UNUserNotificationCenter::currentNotificationCenter()->setAuthorizationStatus(UNAuthorizationStatusAuthorized, 7);
-    http.server.Get("/pic.jpg", [](const httplib::Request&, httplib::Response& res) {
-      res.set_content("JPEG-BYTES", "image/jpeg");
-    });
-    http.server.Get("/picture", [](const httplib::Request&, httplib::Response& res) {
-      res.set_content("RAW-BYTES", "image/jpeg");
-    });
+    http.server.Get("/pic.jpg",
+                    [](const httplib::Request&, httplib::Response& res) { res.set_content(kJpeg, "image/jpeg"); });
+    http.server.Get("/picture",
+                    [](const httplib::Request&, httplib::Response& res) { res.set_content(kJpeg, "image/jpeg"); });
     http.server.Get("/pic.png", [](const httplib::Request& req, httplib::Response& res) {
       res.set_content(kPngSignature + " size=" + req.get_param_value("size"), "image/png");
     });
@@ -163,13 +164,13 @@ TEST_F(OrvelAttachments, TheDownloadedImageComesAfterTheContentsOwnAttachments) 
   ASSERT_TRUE(downloaded);
   EXPECT_EQ(downloaded->identifier()->utf8(), "attachment");
   EXPECT_TRUE(endsWith(downloaded->URL()->path()->utf8(), ".jpg")) << downloaded->URL()->path()->utf8();
-  EXPECT_EQ(readFile(downloaded->URL()->path()->utf8()), "JPEG-BYTES");
+  EXPECT_EQ(readFile(downloaded->URL()->path()->utf8()), kJpeg);
 
   auto offers = downloadOffers();
   ASSERT_EQ(offers.size(), 1u);
   EXPECT_FALSE(offers[0].withOptions);
   EXPECT_TRUE(endsWith(offers[0].path, ".jpg"));
-  EXPECT_EQ(offers[0].contents, "JPEG-BYTES");
+  EXPECT_EQ(offers[0].contents, kJpeg);
   EXPECT_FALSE(offers[0].downloadStillThere) << "moved, not copied";
 }
 
@@ -180,7 +181,7 @@ TEST_F(OrvelAttachments, TheSuffixIsTheExtensionOfTheAddressPath) {
     std::string contents;
     size_t attached;
   } cases[] = {
-      {"/picture", ".", "RAW-BYTES", 0},
+      {"/picture", ".", kJpeg, 0},
       {"/pic.png?size=2#top", ".png", kPngSignature + " size=2", 1},
   };
   for (const Case& c : cases) {
@@ -317,7 +318,7 @@ TEST_F(OrvelAttachments, TheGivenTypeMakesTheSuffix) {
   auto* a = cast<UNNotificationAttachment>(made.get());
   ASSERT_TRUE(a);
   EXPECT_TRUE(endsWith(a->URL()->path()->utf8(), ".jpg"));
-  EXPECT_EQ(readFile(a->URL()->path()->utf8()), "RAW-BYTES");
+  EXPECT_EQ(readFile(a->URL()->path()->utf8()), kJpeg);
 }
 
 // ---- several at once ----
@@ -326,7 +327,7 @@ TEST(OrvelAttachmentConcurrency, DownloadsScheduledFromSeveralThreadsShareNothin
   UIDevice::currentDevice()->setSystemVersion("13.0");
   UNUserNotificationCenter::currentNotificationCenter()->setAuthorizationStatus(UNAuthorizationStatusAuthorized, 7);
   RawServer server([](int fd, const std::string& path, Gate&) {
-    sendAll(fd, loopback::okResponse("bytes of " + path, "image/jpeg"));
+    sendAll(fd, loopback::okResponse(kJpeg + " of " + path, "image/jpeg"));
   });
   constexpr int kThreads = 4, kEach = 3;
   HandlerProbe probe;
@@ -352,7 +353,7 @@ TEST(OrvelAttachmentConcurrency, DownloadsScheduledFromSeveralThreadsShareNothin
     ASSERT_EQ(request->content()->attachments()->count(), 1u);
     auto* a = cast<UNNotificationAttachment>(request->content()->attachments()->firstObject());
     std::string path = a->URL()->path()->utf8();
-    EXPECT_EQ(readFile(path), "bytes of /" + request->identifier()->utf8() + ".jpg");
+    EXPECT_EQ(readFile(path), kJpeg + " of /" + request->identifier()->utf8() + ".jpg");
     files.insert(path);
   }
   EXPECT_EQ(files.size(), static_cast<size_t>(kThreads * kEach));

@@ -101,6 +101,9 @@ TEST_F(OrvelBadge, BelowTenTheCommandNotificationClearsAndIsSwallowed) {
   auto host = make<LocalHost>();
   orveltest::installApplicationDelegate(host);
   orveltest::EventRecorder events;
+  // The command's badge applies only while the application is not
+  // frontmost, as for any legacy local notification.
+  app()->setApplicationState(UIApplicationStateBackground);
 
   show(5);
   setBadge(-4);

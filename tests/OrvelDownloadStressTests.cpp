@@ -44,7 +44,7 @@ using loopback::Gate;
 using loopback::RawServer;
 using loopback::sendAll;
 
-// A JPEG header is enough for the platform, which judges by extension.
+// A JPEG header is enough for the platform, which judges by extension and leading bytes.
 const std::string kImage = std::string("\xff\xd8\xff\xe0", 4) + std::string(2000, 'j');
 
 std::string headFor(size_t length) {

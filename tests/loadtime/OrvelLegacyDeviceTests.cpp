@@ -80,6 +80,9 @@ TEST_F(OrvelLegacyDevice, PushesInTheForegroundAndFromTheNoticeBar) {
 
 TEST_F(OrvelLegacyDevice, ClearingTheBadgeReachesNeitherTheLibraryNorTheHost) {
   device.launch(legacyHost());
+  // The command's badge applies only while the application is not
+  // frontmost, as for any legacy local notification.
+  device.setState(AppState::Background);
   app()->setApplicationIconBadgeNumber(6);
   orveltest::spyOnContextDeliveryHandlers();
   device.clearRecords();

@@ -81,7 +81,12 @@ Id makePlatformAttachment(std::string_view identifier, std::string_view fileName
   objc::NSFileManager* files = objc::NSFileManager::defaultManager();
   std::string path =
       files->temporaryDirectory()->path()->utf8() + "/own-" + std::to_string(next++) + "-" + std::string(fileName);
-  files->createFileAtPath(path, objc::NSData::dataWithBytes({1, 2, 3, 4}).get());
+  // The platform accepts a picture only when it begins as one.
+  std::vector<uint8_t> picture = fileName.ends_with(".gif") ? std::vector<uint8_t>{'G', 'I', 'F', '8', '9', 'a'}
+                                 : fileName.ends_with(".png")
+                                     ? std::vector<uint8_t>{0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A}
+                                     : std::vector<uint8_t>{0xFF, 0xD8, 0xFF, 0xE0};
+  files->createFileAtPath(path, objc::NSData::dataWithBytes(std::move(picture)).get());
   Ref<objc::NSError> error;
   return objc::UNNotificationAttachment::attachmentWithIdentifier(
       objc::str(identifier).get(), objc::NSURL::fileURLWithPath(path).get(), nullptr, &error);

@@ -142,7 +142,7 @@ int main(int argc, char** argv) {
                    "reads standard input")
       ->required();
   push->add_option("--state", o.state, "The application's state when the push arrives")
-      ->check(CLI::IsMember({"active", "inactive", "background", "not-running"}));
+      ->check(CLI::IsMember({"active", "inactive", "background", "not-running", "force-quit"}));
   push->add_flag("--open", o.open, "Then open the notification, as the user tapping it");
 
   CLI::App* run = app.add_subcommand("run", "Run a scenario file (see README.md for the format)");

@@ -28,6 +28,8 @@ const char* appStateName(AppState state) {
       return "inactive";
     case AppState::Background:
       return "background";
+    case AppState::ForceQuit:
+      return "force quit";
   }
   return "unknown";
 }
@@ -91,6 +93,7 @@ Device::Impl::Impl(DeviceOptions opts)
 void Device::Impl::attach() {
   std::weak_ptr<Impl> weak = weak_from_this();
   objc::setClock([c = clock] { return c->load(std::memory_order_acquire); });
+  zoneBefore = NSTimeZone::defaultTimeZone();
   if (options.captureLog) {
     objc::setLogSink([weak, passOn = options.logPassOn](const std::string& line) {
       if (auto self = weak.lock()) self->record("log", {{"line", line}});
@@ -125,6 +128,7 @@ void Device::Impl::detach() {
   centre->setSystem(nullptr);
   if (options.captureLog) objc::setLogSink({});
   objc::setClock({});
+  NSTimeZone::setDefaultTimeZone(zoneBefore.get());
 }
 
 Device::Device(DeviceOptions options) : impl_(std::make_shared<Impl>(std::move(options))) { impl_->attach(); }
@@ -201,9 +205,7 @@ void Device::advance(double seconds) {
 
 AppState Device::state() const { return impl_->state.load(); }
 
-Id Device::applicationDelegate() const {
-  return impl_->state.load() == AppState::NotRunning ? nullptr : impl_->delegate;
-}
+Id Device::applicationDelegate() const { return impl_->running() ? impl_->delegate : nullptr; }
 
 void Device::setDeviceToken(NSData* token) {
   std::lock_guard<std::mutex> g(impl_->lock);
@@ -223,7 +225,30 @@ void Device::setRemoteRegistrationError(NSError* error) {
 void Device::setAuthorizationAnswer(bool allow) { impl_->allowAuthorization.store(allow); }
 
 void Device::setAuthorizationStatus(UNAuthorizationStatus status, UNAuthorizationOptions granted) {
+  if (status == UNAuthorizationStatusProvisional && !UIDevice::systemVersionAtLeast("12.0")) {
+    throw Exception(kInvalidArgumentException, "provisional authorisation exists from system 12.0; this device runs " +
+                                                   UIDevice::currentDevice()->systemVersion()->utf8());
+  }
   impl_->centre->setAuthorizationStatus(status, granted);
+  // The legacy settings say the same; the application is not told.
+  Ref<UIUserNotificationSettings> legacy;
+  if (status != UNAuthorizationStatusNotDetermined) {
+    uint64_t types =
+        status == UNAuthorizationStatusAuthorized
+            ? granted & (UIUserNotificationTypeBadge | UIUserNotificationTypeSound | UIUserNotificationTypeAlert)
+            : UIUserNotificationTypeNone;
+    legacy = UIUserNotificationSettings::settingsForTypes(types, nullptr);
+  }
+  impl_->app->setCurrentUserNotificationSettings(legacy.get());
+}
+
+void Device::setTimeZone(NSTimeZone* zone) {
+  if (!zone) throw Exception(kInvalidArgumentException, "the device needs a time zone");
+  Impl::StepScope step(*impl_);
+  int64_t before = NSTimeZone::defaultTimeZone()->secondsFromGMT();
+  NSTimeZone::setDefaultTimeZone(zone);
+  impl_->followTimeZone(before, zone->secondsFromGMT());
+  impl_->settle();
 }
 
 void Device::setForegroundOrder(ForegroundOrder order) { impl_->foregroundOrder = order; }

@@ -1,5 +1,6 @@
 // Launching, state changes, and the calls the device makes into the
 // application.
+#include <algorithm>
 #include <string>
 
 #include "DeviceImpl.h"
@@ -16,6 +17,7 @@ UIApplicationState applicationStateFor(AppState s) {
       return UIApplicationStateInactive;
     case AppState::Background:
     case AppState::NotRunning:
+    case AppState::ForceQuit:
       break;
   }
   return UIApplicationStateBackground;
@@ -89,6 +91,7 @@ void Device::Impl::moveTo(AppState target) {
         setAppState(AppState::Inactive);
         break;
       case AppState::NotRunning:
+      case AppState::ForceQuit:
         throw Exception(kInternalInconsistencyException, "the application is not running; launch it first");
     }
     settle();
@@ -96,7 +99,7 @@ void Device::Impl::moveTo(AppState target) {
 }
 
 void Device::Impl::launchApp(const LaunchOptions& lo, const std::function<void()>& afterLaunch) {
-  if (state.load() != AppState::NotRunning) {
+  if (running()) {
     throw Exception(kInternalInconsistencyException, "the application is already running");
   }
   if (!factory) throw Exception(kInternalInconsistencyException, "there is no application to launch");
@@ -125,6 +128,13 @@ void Device::Impl::launchApp(const LaunchOptions& lo, const std::function<void()
   }
   broadcast(UIApplicationDidFinishLaunchingNotification(), launchOptions.get());
   settle();
+  if (lo.background) {
+    // A launch into the background ends as entering it does, before the
+    // work the application was launched for.
+    lifecycleCallback("applicationDidEnterBackground:");
+    broadcast(UIApplicationDidEnterBackgroundNotification());
+    settle();
+  }
   if (afterLaunch) {
     afterLaunch();
     settle();
@@ -132,13 +142,31 @@ void Device::Impl::launchApp(const LaunchOptions& lo, const std::function<void()
   if (!lo.background) moveTo(AppState::Active);
 }
 
-void Device::Impl::terminateApp() {
-  if (state.load() == AppState::NotRunning) return;
+// A fetch completion that is neither called nor reported: the application
+// is still at work in the background.
+bool Device::Impl::backgroundWorkOutstanding() {
+  std::lock_guard<std::mutex> g(lock);
+  return std::any_of(fetchHandlers.begin(), fetchHandlers.end(),
+                     [](const auto& h) { return h->calls.load() == 0 && !h->reported.load(); });
+}
+
+void Device::Impl::terminateApp(AppState end) {
+  if (!running()) {
+    // Swiping away an application that is not running only marks it;
+    // anything else leaves it as it is.
+    if (end == AppState::ForceQuit || state.load() == AppState::ForceQuit) setAppState(end);
+    return;
+  }
+  // The system suspends a background application once its work is done; a
+  // suspended one is ended without being told.
+  bool suspended = state.load() == AppState::Background && !backgroundWorkOutstanding();
   moveTo(AppState::Background);
-  lifecycleCallback("applicationWillTerminate:");
-  broadcast(UIApplicationWillTerminateNotification());
-  settle();
-  setAppState(AppState::NotRunning);
+  if (!suspended) {
+    lifecycleCallback("applicationWillTerminate:");
+    broadcast(UIApplicationWillTerminateNotification());
+    settle();
+  }
+  setAppState(end);
   delegate = nullptr;
   // The process is gone, and with it every handler it was given.
   std::lock_guard<std::mutex> g(lock);
@@ -158,7 +186,7 @@ void Device::Impl::comeForward(const std::function<void()>& action) {
 // ---- remote registration ----
 
 void Device::Impl::answerRemoteRegistration() {
-  if (state.load() == AppState::NotRunning) return;
+  if (!running()) return;
   Ref<NSData> t;
   Ref<NSError> error;
   {
@@ -279,9 +307,7 @@ bool Device::Impl::handlerCalled(HandlerState& handler, const std::string& value
 void Device::launch(DelegateFactory factory, LaunchOptions options) {
   Impl::StepScope step(*impl_);
   if (!factory) throw Exception(kInvalidArgumentException, "launch needs a delegate factory");
-  if (impl_->state.load() != AppState::NotRunning) {
-    throw Exception(kInternalInconsistencyException, "the application is already running");
-  }
+  if (impl_->running()) throw Exception(kInternalInconsistencyException, "the application is already running");
   impl_->factory = std::move(factory);
   impl_->launchApp(options, nullptr);
 }
@@ -292,8 +318,8 @@ void Device::launch(NSObject* delegate, LaunchOptions options) {
 
 void Device::setState(AppState target) {
   Impl::StepScope step(*impl_);
-  if (target == AppState::NotRunning) {
-    impl_->terminateApp();
+  if (target == AppState::NotRunning || target == AppState::ForceQuit) {
+    impl_->terminateApp(target);
     return;
   }
   impl_->moveTo(target);
@@ -301,7 +327,7 @@ void Device::setState(AppState target) {
 
 void Device::terminate() {
   Impl::StepScope step(*impl_);
-  impl_->terminateApp();
+  impl_->terminateApp(AppState::NotRunning);
 }
 
 }  // namespace objc

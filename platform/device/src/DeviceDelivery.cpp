@@ -147,26 +147,48 @@ Ref<NSString> Device::push(NSDictionary* payload, NSString* identifier) {
 }
 
 namespace {
-NSNumber* badgeOf(NSDictionary* aps) { return aps ? asNumber(aps->objectForKey("badge")) : nullptr; }
+int64_t badgeOf(NSDictionary* aps) {
+  NSNumber* badge = aps ? asNumber(aps->objectForKey("badge")) : nullptr;
+  return badge ? badge->integerValue() : 0;
+}
+
+// The sound a payload asks for: a name, or a critical sound's name.
+NSString* soundOf(NSDictionary* aps) {
+  NSObject* sound = aps ? aps->objectForKey("sound") : nullptr;
+  if (auto* critical = asDictionary(sound)) return asString(critical->objectForKey("name"));
+  return asString(sound);
+}
+
+NSString* soundOf(UNNotificationContent* content) {
+  UNNotificationSound* sound = content->sound();
+  if (!sound) return nullptr;
+  return sound->name() ? sound->name() : lit<"default">();
+}
 }  // namespace
 
 // Below "10.0": the application delegate hears of every push while active;
 // otherwise only of those that ask for background work, and the others
 // are shown in the notice bar.
 void Device::Impl::pushLegacy(NSDictionary* payload, NSString* identifier, bool visible, bool contentAvailable) {
+  auto show = [&] {
+    NSDictionary* aps = apsOf(payload);
+    if (visible)
+      showLegacyNotice(NSDictionary::dictionaryWithDictionary(payload), identifier, badgeOf(aps), soundOf(aps));
+  };
   switch (state.load()) {
     case AppState::Active:
       callRemoteLegacy(payload, identifier);
       return;
     case AppState::Inactive:
     case AppState::Background:
-      if (visible)
-        showLegacyNotice(NSDictionary::dictionaryWithDictionary(payload), identifier, badgeOf(apsOf(payload)));
+      show();
       if (contentAvailable) callFetch(payload, identifier);
       return;
+    case AppState::ForceQuit:
+      show();  // and nothing wakes it
+      return;
     case AppState::NotRunning:
-      if (visible)
-        showLegacyNotice(NSDictionary::dictionaryWithDictionary(payload), identifier, badgeOf(apsOf(payload)));
+      show();
       if (contentAvailable && canLaunch()) {
         LaunchOptions lo;
         lo.background = true;
@@ -214,6 +236,9 @@ void Device::Impl::pushCurrent(NSDictionary* payload, NSString* identifier, bool
       if (visible) showDelivered(notification);
       if (contentAvailable) callFetch(payload, identifier);
       return;
+    case AppState::ForceQuit:
+      if (visible) showDelivered(notification);  // and nothing wakes it
+      return;
     case AppState::NotRunning:
       if (visible) showDelivered(notification);
       if (contentAvailable && canLaunch()) {
@@ -233,29 +258,72 @@ void Device::Impl::expectNotice(NSObject* notice, NSString* identifier) {
   expectedNotices.push_back({Id(notice), Ref<NSString>(identifier)});
 }
 
-// Badge first: writing 0 clears the notices, and must not clear this one.
-void Device::Impl::showLegacyNotice(NSObject* notice, NSString* identifier, NSNumber* badge) {
-  if (badge) app->setApplicationIconBadgeNumber(badge->integerValue());
-  expectNotice(notice, identifier);
-  app->addNotice(notice);
-}
-
-void Device::Impl::showDelivered(UNNotification* notification) {
-  if (NSNumber* badge = notification->request()->content()->badge()) {
-    app->setApplicationIconBadgeNumber(badge->integerValue());
+// The one permission rules both interfaces: the notification centre's
+// status, which the legacy prompt's answer sets as well.
+Device::Impl::Permission Device::Impl::permission() const {
+  UNAuthorizationOptions granted = centre->grantedOptions();
+  switch (centre->authorizationStatus()) {
+    case UNAuthorizationStatusNotDetermined:
+      return {};
+    case UNAuthorizationStatusDenied:
+      return {false, false, false, false};
+    case UNAuthorizationStatusProvisional:
+      return {false, true, false, false};
+    default: {
+      bool alert = (granted & UNAuthorizationOptionAlert) != 0;
+      return {alert, alert, (granted & UNAuthorizationOptionBadge) != 0, (granted & UNAuthorizationOptionSound) != 0};
+    }
   }
-  centre->addDeliveredNotification(notification);
 }
 
+void Device::Impl::playSound(NSString* identifier, NSString* sound) {
+  record("sound", {{"id", identifier ? identifier->utf8() : std::string()}, {"sound", sound->utf8()}});
+}
+
+// Badge first: writing 0 clears the notices, and must not clear this one.
+void Device::Impl::showLegacyNotice(NSObject* notice, NSString* identifier, int64_t badge, NSString* sound) {
+  Permission allowed = permission();
+  if (allowed.badge && badge != 0) app->setApplicationIconBadgeNumber(badge);
+  if (allowed.list) {
+    expectNotice(notice, identifier);
+    app->addNotice(notice);
+  }
+  if (allowed.sound && sound) playSound(identifier, sound);
+}
+
+// A notification the application is not asked about: listed (with its
+// banner), badged and heard as far as the permission goes.
+void Device::Impl::showDelivered(UNNotification* notification) {
+  Permission allowed = permission();
+  UNNotificationContent* content = notification->request()->content();
+  if (NSNumber* badge = content->badge(); badge && allowed.badge)
+    app->setApplicationIconBadgeNumber(badge->integerValue());
+  if (allowed.list) centre->addDeliveredNotification(notification);
+  if (NSString* sound = soundOf(content); sound && allowed.sound)
+    playSound(notification->request()->identifier(), sound);
+}
+
+// What the centre's delegate asked for, as far as the system version knows
+// the options and the permission allows them.
 void Device::Impl::applyPresentation(const Ref<UNNotification>& notification,
                                      UNNotificationPresentationOptions options) {
-  NSNumber* badge = notification->request()->content()->badge();
-  if ((options & UNNotificationPresentationOptionBadge) && badge) {
+  Permission allowed = permission();
+  UNNotificationRequest* request = notification->request();
+  bool from14 = UIDevice::systemVersionAtLeast("14.0");
+  bool alert = (options & UNNotificationPresentationOptionAlert) != 0;
+  bool banner = alert || (from14 && (options & UNNotificationPresentationOptionBanner));
+  bool list = alert || (from14 && (options & UNNotificationPresentationOptionList));
+  NSNumber* badge = request->content()->badge();
+  if ((options & UNNotificationPresentationOptionBadge) && badge && allowed.badge) {
     app->setApplicationIconBadgeNumber(badge->integerValue());
   }
-  if (options & UNNotificationPresentationOptionAlert) {
-    record("local", {{"list", "delivered"}, {"change", "presented"}, {"id", identifierOf(notification->request())}});
-    centre->addDeliveredNotification(notification);
+  if (banner && allowed.banner) {
+    record("local", {{"list", "delivered"}, {"change", "presented"}, {"id", identifierOf(request)}});
+  }
+  if (list && allowed.list) centre->addDeliveredNotification(notification);
+  NSString* sound = soundOf(request->content());
+  if ((options & UNNotificationPresentationOptionSound) && sound && allowed.sound) {
+    playSound(request->identifier(), sound);
   }
 }
 
@@ -269,8 +337,8 @@ void Device::Impl::presentLocal(UNNotification* notification) {
   }
 }
 
+// A frontmost application is only told: no alert, no badge, no sound.
 void Device::Impl::deliverLegacyLocal(const Ref<UILocalNotification>& n, const Ref<NSString>& identifier) {
-  if (n->applicationIconBadgeNumber() != 0) app->setApplicationIconBadgeNumber(n->applicationIconBadgeNumber());
   if (state.load() == AppState::Active) {
     SEL s = sel<"application:didReceiveLocalNotification:">();
     Id d = app->delegate();
@@ -280,8 +348,7 @@ void Device::Impl::deliverLegacyLocal(const Ref<UILocalNotification>& n, const R
     }
     return;
   }
-  expectNotice(n.get(), identifier);
-  app->addNotice(n.get());
+  showLegacyNotice(n.get(), identifier, n->applicationIconBadgeNumber(), n->soundName());
 }
 
 // ---- firing ----
@@ -343,6 +410,23 @@ void Device::Impl::fireLegacy(const Ref<UILocalNotification>& entry, bool byRegi
     return;  // cancelled meanwhile
   }
   deliverLegacyLocal(shown, identifier);
+}
+
+// Calendar triggers without a zone of their own read the wall clock of the
+// device's zone: their next firing is the next match from now in the new
+// one (a wall-clock time the change skipped is not fired). Legacy
+// notifications with a time zone keep their wall-clock time, and one that
+// is now past fires at once, as a legacy notification with a past date does.
+void Device::Impl::followTimeZone(int64_t before, int64_t after) {
+  for (const auto& p : centre->pendingRequests()) {
+    auto* trigger = cast<UNCalendarNotificationTrigger>(p.request->trigger());
+    if (!trigger || trigger->dateComponents()->timeZone) continue;
+    centre->setPendingFireTime(p.request->identifier(), trigger->fireTimeAfter(now()));
+  }
+  std::lock_guard<std::mutex> g(lock);
+  for (auto& e : legacy) {
+    if (e.entry->timeZone() && std::isfinite(e.nextFire)) e.nextFire += static_cast<double>(before - after);
+  }
 }
 
 double Device::Impl::nextEventTime() {
@@ -431,13 +515,20 @@ void Device::Impl::openCurrent(const Ref<UNNotification>& notification) {
   UNNotificationRequest* request = notification->request();
   bool remote = isPushTrigger(request->trigger());
   centre->removeDeliveredNotificationsWithIdentifiers(NSArray::arrayWithObjects({Id(request->identifier())}));
-  auto tell = [this, notification, remote] {
+  bool launching = !running();
+  auto tell = [this, notification, remote, launching] {
     if (callDidReceiveResponse(notification)) return;
-    if (!centre->delegate() && remote) {
-      callRemoteLegacy(notification->request()->content()->userInfo(), notification->request()->identifier());
+    if (centre->delegate() || !remote) return;
+    NSDictionary* payload = notification->request()->content()->userInfo();
+    // Launched by it: the plain callback is not called, the launch options
+    // tell.
+    if (launching) {
+      callFetch(payload, notification->request()->identifier());
+    } else {
+      callRemoteLegacy(payload, notification->request()->identifier());
     }
   };
-  if (state.load() == AppState::NotRunning) {
+  if (launching) {
     LaunchOptions lo;
     if (remote) lo.remoteNotification = request->content()->userInfo();
     launchApp(lo, tell);
@@ -450,11 +541,15 @@ void Device::Impl::openLegacy(const Id& notice, const Ref<NSString>& identifier)
   app->removeNotice(notice.get());
   auto* local = cast<UILocalNotification>(notice.get());
   auto* payload = cast<NSDictionary>(notice.get());
-  if (state.load() == AppState::NotRunning) {
+  if (!running()) {
     LaunchOptions lo;
     lo.localNotification = local;
     lo.remoteNotification = payload;
-    launchApp(lo, nullptr);
+    // A remote one also reaches the fetch callback, while the application
+    // is still inactive; the plain callback is not called for a launch.
+    launchApp(lo, [&] {
+      if (payload) callFetch(payload, identifier);
+    });
     return;
   }
   comeForward([&] {
@@ -533,7 +628,7 @@ bool Device::openSettings(UNNotification* notification) {
     d.recordCall("centre delegate", s, n ? n->request()->identifier() : nullptr);
     send<void>(delegate.get(), s, d.centre, n.get());
   };
-  if (d.state.load() == AppState::NotRunning) {
+  if (!d.running()) {
     d.launchApp({}, tell);
   } else {
     d.comeForward(tell);

@@ -58,10 +58,14 @@ struct Device::Impl final : UIApplicationSystem,
   bool fireNextDue();
 
   // Lifecycle.
+  bool running() const { return state.load() != AppState::NotRunning && state.load() != AppState::ForceQuit; }
   void setAppState(AppState s);
   void moveTo(AppState target);
   void launchApp(const LaunchOptions& options, const std::function<void()>& afterLaunch);
-  void terminateApp();
+  // Ends a running application, leaving it in `end` (NotRunning or
+  // ForceQuit).
+  void terminateApp(AppState end);
+  bool backgroundWorkOutstanding();
   void comeForward(const std::function<void()>& action);
   void broadcast(NSString* name, NSDictionary* userInfo = nullptr);
   void lifecycleCallback(const char* selector);
@@ -80,10 +84,19 @@ struct Device::Impl final : UIApplicationSystem,
   bool handlerCalled(HandlerState& handler, const std::string& value);
   void applyPresentation(const Ref<UNNotification>& notification, UNNotificationPresentationOptions options);
 
+  // What the user's permission lets the system show.
+  struct Permission {
+    bool banner = true, list = true, badge = true, sound = true;
+  };
+  Permission permission() const;
+  void playSound(NSString* identifier, NSString* sound);
+
   // Delivery.
   void pushLegacy(NSDictionary* payload, NSString* identifier, bool visible, bool contentAvailable);
   void pushCurrent(NSDictionary* payload, NSString* identifier, bool visible, bool contentAvailable);
-  void showLegacyNotice(NSObject* notice, NSString* identifier, NSNumber* badge);
+  // A notice in the legacy notice bar (a remote payload, or a local
+  // notification), with its badge (0: none) and sound, as permitted.
+  void showLegacyNotice(NSObject* notice, NSString* identifier, int64_t badge, NSString* sound);
   void showDelivered(UNNotification* notification);
   void presentLocal(UNNotification* notification);
   void deliverLegacyLocal(const Ref<UILocalNotification>& notification, const Ref<NSString>& identifier);
@@ -93,6 +106,7 @@ struct Device::Impl final : UIApplicationSystem,
   void expectNotice(NSObject* notice, NSString* identifier);
   void openCurrent(const Ref<UNNotification>& notification);
   void openLegacy(const Id& notice, const Ref<NSString>& identifier);
+  void followTimeZone(int64_t before, int64_t after);
 
   // ---- UIApplicationSystem ----
   void remoteRegistrationRequested(UIApplication* app) override;
@@ -113,6 +127,7 @@ struct Device::Impl final : UIApplicationSystem,
 
   const DeviceOptions options;
   std::shared_ptr<std::atomic<double>> clock;
+  Ref<NSTimeZone> zoneBefore;  // the default time zone before the device came
   UIApplication* const app;
   UNUserNotificationCenter* const centre;
 

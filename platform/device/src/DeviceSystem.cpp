@@ -3,6 +3,7 @@
 // any thread: they record, note what is to come, and leave the driving of
 // the application to the main thread.
 #include <algorithm>
+#include <optional>
 
 #include "DeviceImpl.h"
 
@@ -37,9 +38,14 @@ void Device::Impl::remoteRegistrationRequested(UIApplication*) {
 void Device::Impl::userNotificationSettingsRegistered(UIApplication* application,
                                                       UIUserNotificationSettings* requested) {
   activity.fetch_add(1);
+  bool allow = allowAuthorization.load();
   Ref<UIUserNotificationSettings> granted =
-      allowAuthorization.load() ? Ref<UIUserNotificationSettings>(requested)
-                                : UIUserNotificationSettings::settingsForTypes(UIUserNotificationTypeNone, nullptr);
+      allow ? Ref<UIUserNotificationSettings>(requested)
+            : UIUserNotificationSettings::settingsForTypes(UIUserNotificationTypeNone, nullptr);
+  // One permission for both interfaces: the answer is the centre's status
+  // too, which decides what the device shows.
+  centre->setAuthorizationStatus(allow ? UNAuthorizationStatusAuthorized : UNAuthorizationStatusDenied,
+                                 allow ? requested->types() : 0);
   // The application object tells its delegate on the next main-queue turn;
   // this record is queued just before that call.
   std::weak_ptr<Impl> weak = weak_from_this();
@@ -62,16 +68,32 @@ void Device::Impl::localNotificationPresented(UIApplication*, UILocalNotificatio
   });
 }
 
-void Device::Impl::localNotificationScheduled(UIApplication*, UILocalNotification* entry) {
+// The system keeps the 64 notifications that fire soonest (a repeating one
+// counts once, by its next firing) and discards the rest: of those that
+// fire latest, the one scheduled last. Those on a region fire on no date,
+// so they count as the latest.
+void Device::Impl::localNotificationScheduled(UIApplication* application, UILocalNotification* entry) {
   Ref<NSString> identifier = newIdentifier();
   double fire = entry->region()     ? kUNNeverFires
                 : entry->fireDate() ? entry->fireDate()->timeIntervalSince1970()
                                     : now();  // no date: at once
+  std::optional<LegacyEntry> dropped;
   {
     std::lock_guard<std::mutex> g(lock);
     legacy.push_back({Ref<UILocalNotification>(entry), identifier, fire});
+    if (legacy.size() > UNUserNotificationCenter::kPendingLimit) {
+      auto latest = legacy.begin();
+      for (auto it = legacy.begin(); it != legacy.end(); ++it)
+        if (it->nextFire >= latest->nextFire) latest = it;
+      dropped = *latest;
+      legacy.erase(latest);
+    }
   }
   record("local", {{"list", "scheduled"}, {"change", "scheduled"}, {"id", identifier->utf8()}});
+  if (dropped && application->removeScheduledEntry(dropped->entry)) {
+    record("local",
+           {{"list", "scheduled"}, {"change", "removed"}, {"id", dropped->identifier->utf8()}, {"reason", "limit"}});
+  }
 }
 
 void Device::Impl::localNotificationCancelled(UIApplication*, UILocalNotification* entry) {

@@ -52,7 +52,7 @@ TEST_F(DeviceTest, LaunchInstallsTheDelegateWithAPlainSetDelegateMessageAndBecom
   LaunchOptions background;
   background.background = true;
   launch(kFullHost | kLifecycle, background);
-  EXPECT_EQ(takeCalls(), Calls{"launch@background"});
+  EXPECT_EQ(takeCalls(), (Calls{"launch@background", "didEnterBackground@background"}));
   EXPECT_THROW(launch(kFullHost), Exception) << "it is running";
 }
 
@@ -118,10 +118,11 @@ TEST_F(DeviceTest, RecordsShowEveryCallBadgeListChangeAndLogLineInOrderAsJSON) {
   for (const auto& r : device->records()) lines.push_back(r.toJSON());
   double t = DeviceOptions{}.startTime + 5;
   auto at = [&](const std::string& rest) { return "{\"time\":" + std::to_string(int64_t(t)) + ".0," + rest + "}"; };
-  ASSERT_EQ(lines.size(), 3u);
+  ASSERT_EQ(lines.size(), 4u);
   EXPECT_EQ(lines[0], at(R"("kind":"log","line":"hello log")"));
   EXPECT_EQ(lines[1], at(R"("kind":"badge","value":"3")"));
   EXPECT_EQ(lines[2], at(R"("kind":"local","list":"delivered","change":"delivered","id":")" + id->utf8() + "\""));
+  EXPECT_EQ(lines[3], at(R"("kind":"sound","id":")" + id->utf8() + R"(","sound":"default")"));
 
   device->clearRecords();
   device->open(id);

@@ -12,17 +12,6 @@ namespace {
 
 using Calls = std::vector<std::string>;
 
-Ref<UNNotificationRequest> request(const std::string& id, UNNotificationTrigger* trigger, const char* body = "b") {
-  auto content = make<UNMutableNotificationContent>();
-  content->setBody(str(body));
-  return UNNotificationRequest::requestWithIdentifier(str(id), content, trigger);
-}
-
-Ref<UNNotificationTrigger> after(double seconds, bool repeats = false) {
-  return send<Ref<UNNotificationTrigger>>(UNTimeIntervalNotificationTrigger::class_(),
-                                          sel<"triggerWithTimeInterval:repeats:">(), seconds, repeats);
-}
-
 class LocalTest : public DeviceTest {
  protected:
   void add(const Ref<UNNotificationRequest>& r) { centre->addNotificationRequest(r, nullptr); }
@@ -148,8 +137,8 @@ TEST_F(LocalTest, AttachmentsAreAcceptedOrRefusedAsTheScheduledNotificationSees)
   namespace fs = std::filesystem;
   fs::path dir = fs::temp_directory_path() / ("device-attachments-" + std::to_string(getpid()));
   fs::create_directories(dir);
-  auto file = [&](const char* name, size_t bytes) {
-    std::ofstream(dir / name, std::ios::binary) << std::string(bytes, 'x');
+  auto file = [&](const char* name, size_t bytes, const std::string& head = "") {
+    std::ofstream(dir / name, std::ios::binary) << head << std::string(bytes - std::min(bytes, head.size()), 'x');
     return NSURL::fileURLWithPath(str((dir / name).string()));
   };
   auto attach = [&](NSURL* url, int64_t expectedCode) {
@@ -168,7 +157,8 @@ TEST_F(LocalTest, AttachmentsAreAcceptedOrRefusedAsTheScheduledNotificationSees)
   EXPECT_FALSE(attach(file("notes.txt", 10), 101));
   EXPECT_FALSE(attach(file("empty.png", 0), 102));
   EXPECT_FALSE(attach(file("huge.mp3", 5 * 1024 * 1024 + 1), 102));
-  auto picture = attach(file("picture.JPG", 100), 0);
+  EXPECT_FALSE(attach(file("page.png", 100, "<html>"), 105)) << "contents that are not a picture";
+  auto picture = attach(file("picture.JPG", 100, "\xFF\xD8\xFF\xE0"), 0);
   ASSERT_TRUE(picture);
   EXPECT_FALSE(fs::exists(dir / "picture.JPG")) << "the file is moved into the store";
 

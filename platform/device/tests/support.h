@@ -170,6 +170,19 @@ inline Ref<NSDictionary> json(const std::string& text) {
   return value;
 }
 
+// A local request with a body, and a time-interval trigger.
+inline Ref<UNNotificationRequest> request(const std::string& id, UNNotificationTrigger* trigger,
+                                          const char* body = "b") {
+  auto content = make<UNMutableNotificationContent>();
+  content->setBody(str(body));
+  return UNNotificationRequest::requestWithIdentifier(str(id), content, trigger);
+}
+
+inline Ref<UNNotificationTrigger> after(double seconds, bool repeats = false) {
+  return send<Ref<UNNotificationTrigger>>(UNTimeIntervalNotificationTrigger::class_(),
+                                          sel<"triggerWithTimeInterval:repeats:">(), seconds, repeats);
+}
+
 inline const char* kVisible = R"({"aps":{"alert":{"title":"T","body":"B"},"badge":3,"sound":"default"},"k":"v"})";
 inline const char* kSilent = R"({"aps":{"content-available":1},"k":"v"})";
 inline const char* kVisibleAndSilent = R"({"aps":{"alert":"B","badge":4,"content-available":1}})";

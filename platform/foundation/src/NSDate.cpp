@@ -213,10 +213,37 @@ bool NSDateComponents::matches(double t) const {
          ok(second, c.second);
 }
 
-// Fields left unset below the smallest field that is set take the start of
-// their range ({hour: 8} fires at 08:00:00); the others match any value.
+namespace {
+// The calendar's range: the years whose moments civilFromTime reads
+// exactly. A match beyond it is no match.
+constexpr int64_t kLastYear = 3'000'000;
+
+int64_t daysInMonth(int64_t year, int64_t month) {
+  static const int kDaysIn[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+  return kDaysIn[month - 1] + (month == 2 && leap ? 1 : 0);
+}
+}  // namespace
+
+// Fields are matched as they are, never normalised: a field outside its
+// range (hour 25, minute -1, day 32), or a day that the month never has
+// (February 30), matches no date. Fields left unset below the smallest field
+// that is set take the start of their range ({hour: 8} fires at 08:00:00,
+// {month: 3} on March 1); the others match any value. The search has no
+// horizon short of the calendar's range: a set year is looked up directly,
+// and without one every month and day that exist at all come round within
+// eight years (February 29 across a century year), so a failed search is
+// as cheap as a successful one.
 Ref<NSDate> NSDateComponents::nextMatchAfter(double t) const {
   if (!std::isfinite(t)) return nullptr;
+  auto within = [](int64_t v, int64_t lo, int64_t hi) { return v == NSDateComponentUndefined || (v >= lo && v <= hi); };
+  if (!within(year, 1, kLastYear) || !within(month, 1, 12) || !within(day, 1, 31) || !within(hour, 0, 23) ||
+      !within(minute, 0, 59) || !within(second, 0, 59)) {
+    return nullptr;
+  }
+  if (month != NSDateComponentUndefined && day != NSDateComponentUndefined && day > daysInMonth(2000, month)) {
+    return nullptr;
+  }
   const int64_t* fields[] = {&year, &month, &day, &hour, &minute, &second};
   int smallest = -1;
   for (int i = 0; i < 6; ++i)
@@ -227,24 +254,43 @@ Ref<NSDate> NSDateComponents::nextMatchAfter(double t) const {
     if (index > smallest && smallest >= 0) return {lo, lo};
     return {lo, hi};
   };
-  const int64_t offset = zoneOffset(*this);
-  const double localStart = t + static_cast<double>(offset);
-  int64_t firstDay = static_cast<int64_t>(std::floor(localStart / 86400.0));
+  auto [mo0, mo1] = rangeOf(1, 1, 12);
+  auto [d0, d1] = rangeOf(2, 1, 31);
   auto [h0, h1] = rangeOf(3, 0, 23);
   auto [m0, m1] = rangeOf(4, 0, 59);
   auto [s0, s1] = rangeOf(5, 0, 59);
-  for (int64_t dayIndex = firstDay; dayIndex < firstDay + 3660 + 1; ++dayIndex) {
-    Civil c = civilFromTime(static_cast<double>(dayIndex * 86400));
-    if ((year != NSDateComponentUndefined && year != c.year) ||
-        (month != NSDateComponentUndefined && month != c.month) || (day != NSDateComponentUndefined && day != c.day))
-      continue;
+
+  const int64_t offset = zoneOffset(*this);
+  const double localStart = t + static_cast<double>(offset);
+  const Civil from = civilFromTime(localStart);
+  const int64_t firstDay = daysFromCivil(from.year, from.month, from.day);
+  // The first time of day in the ranges that is later than `after` seconds
+  // into the day, or -1.
+  auto timeOfDayAfter = [&](double after) -> int64_t {
     for (int64_t h = h0; h <= h1; ++h)
-      for (int64_t m = m0; m <= m1; ++m)
-        for (int64_t s = s0; s <= s1; ++s) {
-          double local = static_cast<double>(dayIndex * 86400 + h * 3600 + m * 60 + s);
-          if (local > localStart) return NSDate::dateWithTimeIntervalSince1970(local - static_cast<double>(offset));
-        }
-  }
+      for (int64_t m = m0; m <= m1; ++m) {
+        double need = after - static_cast<double>(h * 3600 + m * 60);  // the second must be above this
+        int64_t s = need < static_cast<double>(s0) ? s0 : static_cast<int64_t>(std::floor(need)) + 1;
+        if (s <= s1) return h * 3600 + m * 60 + s;
+      }
+    return -1;
+  };
+  int64_t y0 = year != NSDateComponentUndefined ? year : from.year;
+  int64_t y1 = year != NSDateComponentUndefined ? year : std::min(from.year + 8, kLastYear);
+  for (int64_t y = std::max(y0, from.year); y <= y1; ++y)
+    for (int64_t mo = mo0; mo <= mo1; ++mo) {
+      if (y == from.year && mo < from.month) continue;
+      int64_t last = std::min(d1, daysInMonth(y, mo));
+      for (int64_t d = d0; d <= last; ++d) {
+        int64_t dayIndex = daysFromCivil(y, mo, d);
+        if (dayIndex < firstDay) continue;
+        double after = dayIndex == firstDay ? localStart - static_cast<double>(firstDay * 86400) : -1;
+        int64_t secondOfDay = timeOfDayAfter(after);
+        if (secondOfDay < 0) continue;
+        double local = static_cast<double>(dayIndex * 86400 + secondOfDay);
+        return NSDate::dateWithTimeIntervalSince1970(local - static_cast<double>(offset));
+      }
+    }
   return nullptr;
 }
 

@@ -131,6 +131,31 @@ TEST(DateComponents, NextMatchAfter) {
   EXPECT_EQ(nextAfter(eight, k2026Dec08_033016), k2026Dec08_0800 - 8 * 3600 + 86400);  // 08:00 there is 00:00 UTC
 }
 
+TEST(DateComponents, FieldsAreMatchedAsGivenAcrossTheWholeCalendar) {
+  // Out of range, or a day the month never has: no date, not a normalised one.
+  std::vector<Ref<NSDateComponents>> unmatched = {
+      components(kUnset, kUnset, kUnset, 25, kUnset, kUnset), components(kUnset, kUnset, kUnset, 8, 75, kUnset),
+      components(kUnset, kUnset, 2, -1, kUnset, kUnset),      components(kUnset, 13, kUnset, kUnset, kUnset, kUnset),
+      components(kUnset, 2, 30, kUnset, kUnset, kUnset),      components(2030, 2, 29, kUnset, kUnset, kUnset),
+      components(kUnset, kUnset, kUnset, kUnset, kUnset, 60)};
+  for (const auto& c : unmatched) EXPECT_EQ(nextAfter(c, k2026Mar01), -1) << c->description();
+
+  // Years ahead are found without a horizon; the calendar's end is the limit.
+  auto far = components(2037, 6, 1, 9, kUnset, kUnset);
+  EXPECT_EQ(nextAfter(far, k2026Mar01), daysFromCivil(2037, 6, 1) * 86400.0 + 9 * 3600);
+  EXPECT_EQ(nextAfter(components(3000000, 1, 1, kUnset, kUnset, kUnset), k2026Mar01),
+            daysFromCivil(3000000, 1, 1) * 86400.0);
+  EXPECT_EQ(nextAfter(components(3000001, kUnset, kUnset, kUnset, kUnset, kUnset), k2026Mar01), -1);
+
+  // Unset fields below the smallest set one start their range; {day: 31}
+  // skips the months without one.
+  EXPECT_EQ(nextAfter(components(kUnset, 3, kUnset, kUnset, kUnset, kUnset), k2026Mar01 - 1), k2026Mar01);
+  EXPECT_EQ(nextAfter(components(kUnset, kUnset, 31, kUnset, kUnset, kUnset), k2026Mar01),
+            daysFromCivil(2026, 3, 31) * 86400.0);
+  EXPECT_EQ(nextAfter(components(kUnset, kUnset, 31, kUnset, kUnset, kUnset), daysFromCivil(2026, 3, 31) * 86400.0),
+            daysFromCivil(2026, 5, 31) * 86400.0);
+}
+
 TEST(DateComponents, CopyEqualityAndDescription) {
   auto c = components(2026, 12, 8, kUnset, kUnset, kUnset);
   c->timeZone = NSTimeZone::timeZoneWithName("GMT+08:00");

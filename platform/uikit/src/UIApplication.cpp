@@ -199,6 +199,11 @@ Ref<UIUserNotificationSettings> UIApplication::currentUserNotificationSettings()
   return UIUserNotificationSettings::settingsForTypes(UIUserNotificationTypeNone, nullptr);
 }
 
+void UIApplication::setCurrentUserNotificationSettings(UIUserNotificationSettings* settings) {
+  std::lock_guard<std::mutex> g(lock_);
+  settings_ = settings;
+}
+
 void UIApplication::answerUserNotificationSettings(UIUserNotificationSettings* granted) {
   Ref<UIUserNotificationSettings> settings =
       granted ? Ref<UIUserNotificationSettings>(granted)
@@ -222,12 +227,12 @@ void UIApplication::presentLocalNotificationNow(UILocalNotification* notificatio
 
 void UIApplication::deliverLocalNotification(UILocalNotification* notification) {
   if (!notification) return;
-  if (notification->applicationIconBadgeNumber() != 0) writeBadge(notification->applicationIconBadgeNumber());
   if (applicationState() == UIApplicationStateActive) {
     tellDelegate(this, sel<"application:didReceiveLocalNotification:">(), notification);
-  } else {
-    addNotice(notification);
+    return;
   }
+  if (notification->applicationIconBadgeNumber() != 0) writeBadge(notification->applicationIconBadgeNumber());
+  addNotice(notification);
 }
 
 void UIApplication::scheduleLocalNotification(UILocalNotification* notification) {

@@ -158,7 +158,7 @@ TEST_F(ApplicationTest, PresentNowDeliversToTheDelegateOnTheNextMainQueueTurn) {
   ASSERT_EQ(delegate->received.size(), 1u);
   EXPECT_EQ(delegate->received[0]->alertBody()->utf8(), "now") << "a copy was presented";
   EXPECT_TRUE(delegate->receivedOnMain);
-  EXPECT_EQ(app->applicationIconBadgeNumber(), 3) << "its badge number was written";
+  EXPECT_EQ(app->applicationIconBadgeNumber(), 0) << "a frontmost application gets no badge";
   EXPECT_TRUE(app->scheduledEntries().empty());
   EXPECT_TRUE(app->notices().empty());
 }

@@ -5,8 +5,10 @@
 #include <atomic>
 #include <cctype>
 #include <filesystem>
+#include <fstream>
 #include <mutex>
 #include <random>
+#include <string_view>
 
 #include "Framework.h"
 
@@ -18,21 +20,69 @@ namespace {
 
 constexpr uintmax_t kMB = 1024 * 1024;
 
+// How a file of each media type begins.
+enum class Signature { Jpeg, Png, Gif, Aiff, Wav, Mp3, Mpeg4, Mpeg, Avi };
+
 struct MediaKind {
   const char* extension;
   const char* type;
   uintmax_t limit;
+  Signature signature;
 };
 
 constexpr MediaKind kMediaKinds[] = {
-    {"jpg", "public.jpeg", 10 * kMB},         {"jpeg", "public.jpeg", 10 * kMB},
-    {"png", "public.png", 10 * kMB},          {"gif", "public.gif", 10 * kMB},
-    {"aif", "public.aiff-audio", 5 * kMB},    {"aiff", "public.aiff-audio", 5 * kMB},
-    {"wav", "public.wav-audio", 5 * kMB},     {"mp3", "public.mp3", 5 * kMB},
-    {"m4a", "public.mpeg-4-audio", 5 * kMB},  {"mpg", "public.mpeg", 50 * kMB},
-    {"mpeg", "public.mpeg", 50 * kMB},        {"mp4", "public.mpeg-4", 50 * kMB},
-    {"m4v", "public.mpeg-4-video", 50 * kMB}, {"avi", "public.avi", 50 * kMB},
+    {"jpg", "public.jpeg", 10 * kMB, Signature::Jpeg},
+    {"jpeg", "public.jpeg", 10 * kMB, Signature::Jpeg},
+    {"png", "public.png", 10 * kMB, Signature::Png},
+    {"gif", "public.gif", 10 * kMB, Signature::Gif},
+    {"aif", "public.aiff-audio", 5 * kMB, Signature::Aiff},
+    {"aiff", "public.aiff-audio", 5 * kMB, Signature::Aiff},
+    {"wav", "public.wav-audio", 5 * kMB, Signature::Wav},
+    {"mp3", "public.mp3", 5 * kMB, Signature::Mp3},
+    {"m4a", "public.mpeg-4-audio", 5 * kMB, Signature::Mpeg4},
+    {"mpg", "public.mpeg", 50 * kMB, Signature::Mpeg},
+    {"mpeg", "public.mpeg", 50 * kMB, Signature::Mpeg},
+    {"mp4", "public.mpeg-4", 50 * kMB, Signature::Mpeg4},
+    {"m4v", "public.mpeg-4-video", 50 * kMB, Signature::Mpeg4},
+    {"avi", "public.avi", 50 * kMB, Signature::Avi},
 };
+
+// Whether the file's leading bytes are those of its media type, so that a
+// server's error page saved under a picture's name is not taken for one.
+bool hasSignature(const fs::path& file, Signature signature) {
+  unsigned char head[12] = {};
+  std::ifstream in(file, std::ios::binary);
+  in.read(reinterpret_cast<char*>(head), sizeof head);
+  const auto n = static_cast<size_t>(in.gcount());
+  auto at = [&](size_t offset, std::string_view bytes) {
+    return n >= offset + bytes.size() &&
+           std::equal(bytes.begin(), bytes.end(), head + offset,
+                      [](char a, unsigned char b) { return static_cast<unsigned char>(a) == b; });
+  };
+  switch (signature) {
+    case Signature::Jpeg:
+      return at(0, "\xFF\xD8\xFF");
+    case Signature::Png:
+      return at(0, "\x89PNG\r\n\x1A\n");
+    case Signature::Gif:
+      return at(0, "GIF87a") || at(0, "GIF89a");
+    case Signature::Aiff:
+      return at(0, "FORM") && (at(8, "AIFF") || at(8, "AIFC"));
+    case Signature::Wav:
+      return at(0, "RIFF") && at(8, "WAVE");
+    case Signature::Avi:
+      return at(0, "RIFF") && at(8, "AVI ");
+    case Signature::Mp3:
+      // A tag, or straight away an MPEG audio frame (eleven sync bits).
+      return at(0, "ID3") || (n >= 2 && head[0] == 0xFF && (head[1] & 0xE0) == 0xE0);
+    case Signature::Mpeg4:
+      return at(4, "ftyp");
+    case Signature::Mpeg:
+      // A program stream pack, or a video sequence header.
+      return at(0, std::string_view("\x00\x00\x01\xBA", 4)) || at(0, std::string_view("\x00\x00\x01\xB3", 4));
+  }
+  return false;
+}
 
 const MediaKind* kindForExtension(std::string ext) {
   for (char& c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
@@ -148,6 +198,7 @@ Ref<UNNotificationAttachment> UNNotificationAttachment::attachmentWithIdentifier
   if (ec || size == 0 || size > kind->limit) {
     return refuse(error, UNErrorCodeAttachmentInvalidFileSize, "Invalid attachment file size");
   }
+  if (!hasSignature(source, kind->signature)) return refuse(error, UNErrorCodeAttachmentCorrupt, "Invalid attachment");
 
   // Each file gets a directory of its own, so that its name is kept.
   fs::path directory = storeDirectory() / std::to_string(store().next.fetch_add(1));

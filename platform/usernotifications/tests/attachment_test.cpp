@@ -2,12 +2,47 @@
 
 #include <unistd.h>
 
+#include <cctype>
+#include <fstream>
+#include <map>
+
 #include "support.h"
 
 namespace un_test {
 namespace {
 
 namespace fs = std::filesystem;
+
+// How a real file of the extension's type begins.
+std::string leadingBytes(const fs::path& file) {
+  using namespace std::string_literals;
+  std::string ext = file.extension().string();
+  for (char& c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  // The zero bytes are part of the headers, so the texts carry their size.
+  static const std::map<std::string, std::string> heads = {{".jpg", "\xFF\xD8\xFF\xE0"s},
+                                                           {".jpeg", "\xFF\xD8\xFF\xE0"s},
+                                                           {".png", "\x89PNG\r\n\x1A\n"s},
+                                                           {".gif", "GIF89a"s},
+                                                           {".aif", "FORM\0\0\0\020AIFF"s},
+                                                           {".aiff", "FORM\0\0\0\020AIFC"s},
+                                                           {".wav", "RIFF\0\0\0\020WAVE"s},
+                                                           {".avi", "RIFF\0\0\0\020AVI "s},
+                                                           {".mp3", "ID3\x04"s},
+                                                           {".m4a", "\0\0\0 ftypM4A "s},
+                                                           {".mp4", "\0\0\0\030ftypmp42"s},
+                                                           {".m4v", "\0\0\0\030ftypM4V "s},
+                                                           {".mpg", "\0\0\x01\xBA"s},
+                                                           {".mpeg", "\0\0\x01\xB3"s}};
+  auto it = heads.find(ext);
+  return it == heads.end() ? std::string() : it->second;
+}
+
+// A file of `bytes` bytes (sparse when large) that begins as its type does.
+void writeMedia(const fs::path& p, uintmax_t bytes) {
+  std::string head = leadingBytes(p).substr(0, bytes);
+  std::ofstream(p, std::ios::binary) << head;
+  fs::resize_file(p, bytes);
+}
 
 class UNAttachments : public ::testing::Test {
  protected:
@@ -22,11 +57,10 @@ class UNAttachments : public ::testing::Test {
     fs::remove_all(dir);
   }
 
-  // Creates a file of `bytes` bytes (sparse when large) and offers it.
+  // Creates a media file of `bytes` bytes and offers it.
   Ref<UNNotificationAttachment> offer(const std::string& name, uintmax_t bytes, Ref<NSError>* error) {
     fs::path p = dir / name;
-    writeFile(p, 0);
-    fs::resize_file(p, bytes);
+    writeMedia(p, bytes);
     return UNNotificationAttachment::attachmentWithIdentifier(str("id"), NSURL::fileURLWithPath(p.string()), nullptr,
                                                               error);
   }
@@ -45,7 +79,7 @@ constexpr uintmax_t kMB = 1024 * 1024;
 
 TEST_F(UNAttachments, AcceptedFilesAreMovedIntoTheStore) {
   fs::path source = dir / "pic.jpg";
-  writeFile(source, 1234);
+  writeMedia(source, 1234);
   Ref<NSError> error = NSError::errorWithDomain("stale", 1);
   Class cls = NSClassFromString("UNNotificationAttachment");
   ASSERT_NE(cls, nullptr);
@@ -64,23 +98,22 @@ TEST_F(UNAttachments, AcceptedFilesAreMovedIntoTheStore) {
   EXPECT_EQ(fs::file_size(stored), 1234u);
   EXPECT_EQ(stored.string().rfind(UNNotificationAttachment::attachmentStoreDirectory(), 0), 0u);
 
-  // Each kind at its largest size, any letter case; an empty identifier is
+  // Each kind at its largest size (or a small one), any letter case; an empty identifier is
   // replaced by a unique one.
   for (auto [name, bytes] : std::vector<std::pair<std::string, uintmax_t>>{{"a.JPEG", 10 * kMB},
-                                                                           {"b.png", 1},
-                                                                           {"c.gif", 1},
-                                                                           {"d.aif", 1},
-                                                                           {"e.aiff", 1},
-                                                                           {"f.wav", 1},
+                                                                           {"b.png", 64},
+                                                                           {"c.gif", 64},
+                                                                           {"d.aif", 64},
+                                                                           {"e.aiff", 64},
+                                                                           {"f.wav", 64},
                                                                            {"g.mp3", 5 * kMB},
-                                                                           {"h.m4a", 1},
-                                                                           {"i.mpg", 1},
-                                                                           {"j.mpeg", 1},
+                                                                           {"h.m4a", 64},
+                                                                           {"i.mpg", 64},
+                                                                           {"j.mpeg", 64},
                                                                            {"k.mp4", 50 * kMB},
-                                                                           {"l.m4v", 1},
-                                                                           {"m.avi", 1}}) {
-    writeFile(dir / name, 0);
-    fs::resize_file(dir / name, bytes);
+                                                                           {"l.m4v", 64},
+                                                                           {"m.avi", 64}}) {
+    writeMedia(dir / name, bytes);
     auto b = UNNotificationAttachment::attachmentWithIdentifier(nullptr, NSURL::fileURLWithPath((dir / name).string()),
                                                                 nullptr, nullptr);
     ASSERT_TRUE(b) << name;
@@ -127,6 +160,30 @@ TEST_F(UNAttachments, UnknownTypesAndBadSizesAreRefusedAndTheFileStays) {
   expectRefused(offer("film.avi", 50 * kMB + 1, &error), error, 102);
   // No error slot: refused all the same.
   EXPECT_FALSE(offer("again.txt", 10, nullptr));
+}
+
+TEST_F(UNAttachments, ContentsThatAreNotOfTheExtensionsTypeAreInvalid) {
+  auto offerBytes = [&](const std::string& name, const std::string& bytes, Ref<NSError>* error) {
+    std::ofstream(dir / name, std::ios::binary) << bytes;
+    return UNNotificationAttachment::attachmentWithIdentifier(str("id"), NSURL::fileURLWithPath((dir / name).string()),
+                                                              nullptr, error);
+  };
+  // A server's error page saved under the address's name.
+  Ref<NSError> error;
+  expectRefused(offerBytes("picture.png", "<html><body>404 Not Found</body></html>", &error), error, 105);
+  EXPECT_EQ(asString(error->userInfo()->objectForKey(NSLocalizedDescriptionKey))->utf8(), "Invalid attachment");
+  EXPECT_TRUE(fs::exists(dir / "picture.png")) << "the file stays where it was";
+  for (auto [name, bytes] :
+       std::vector<std::pair<std::string, std::string>>{{"png-as.jpg", leadingBytes("x.png") + "data"},
+                                                        {"short.png", "\x89PN"},
+                                                        {"wave-as.avi", leadingBytes("x.wav") + "data"},
+                                                        {"text.mp4", "just some text here"},
+                                                        {"text.mp3", "ID"}}) {
+    error = nullptr;
+    expectRefused(offerBytes(name, bytes, &error), error, 105);
+  }
+  // An MP3 may start with its first frame instead of a tag.
+  EXPECT_TRUE(offerBytes("frames.mp3", "\xFF\xFB\x90\x64 audio", nullptr));
 }
 
 TEST_F(UNAttachments, AFileThatCannotBeMovedIsRefused) {

@@ -381,6 +381,7 @@ std::string describeRecord(const Record& r) {
     return out;
   }
   if (k == "badge") return "badge = " + str(f, "value");
+  if (k == "sound") return "sound " + str(f, "sound") + " id " + str(f, "id");
   if (k == "local") {
     std::string out = str(f, "list") + " " + str(f, "action") + " " + str(f, "id");
     if (f.contains("reason")) out += " (" + str(f, "reason") + ")";

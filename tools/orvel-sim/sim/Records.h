@@ -11,6 +11,7 @@
 //                 message type, for a message)
 //   "completion"  a completion handler was called: "call", "value"
 //   "badge"       the badge number was written: "value"
+//   "sound"       a notification's sound played: "sound", "id"
 //   "local"       the device's lists changed: "action", "id" (and "list",
 //                 "reason")
 //   "log"         a system-log line: "text"

@@ -70,12 +70,17 @@ class AttachmentServer {
   std::thread thread_;
 };
 
-std::string stateName(AppState state) { return state == AppState::NotRunning ? "not-running" : appStateName(state); }
+std::string stateName(AppState state) {
+  if (state == AppState::NotRunning) return "not-running";
+  if (state == AppState::ForceQuit) return "force-quit";
+  return appStateName(state);
+}
 
 AppState stateFrom(const std::string& name) {
   if (name == "active") return AppState::Active;
   if (name == "inactive") return AppState::Inactive;
   if (name == "background") return AppState::Background;
+  if (name == "force-quit") return AppState::ForceQuit;
   return AppState::NotRunning;
 }
 
@@ -199,6 +204,9 @@ class Run {
         break;
       case Step::Kind::EnterRegion:
         d.enterRegion(step.text);
+        break;
+      case Step::Kind::TimeZone:
+        d.setTimeZone(NSTimeZone::timeZoneWithName(step.text).get());
         break;
       case Step::Kind::Note:
         recorder_.add("note", Json{{"text", step.text}});
@@ -382,6 +390,11 @@ class Run {
         actual = countOf(recordsSinceExpect(), "completion");
         ok = actual == e.number;
         what = std::to_string(e.number) + " completion" + (e.number == 1 ? "" : "s") + " since the previous expect";
+        break;
+      case Expectation::Kind::Sounds:
+        actual = countOf(recordsSinceExpect(), "sound");
+        ok = actual == e.number;
+        what = std::to_string(e.number) + " sound" + (e.number == 1 ? "" : "s") + " played since the previous expect";
         break;
       case Expectation::Kind::Faults:
         actual = countOf(recorder_.records(), "fault");

@@ -65,7 +65,7 @@ std::string suggestion(std::string_view given, const std::vector<std::string>& k
   return " (" + std::string(listName) + ": " + joined(known) + ")";
 }
 
-const std::vector<std::string> kStateNames = {"active", "inactive", "background", "not-running"};
+const std::vector<std::string> kStateNames = {"active", "inactive", "background", "not-running", "force-quit"};
 
 // Checks one text (a scenario or a payload file) and names its positions.
 class Checker {
@@ -386,7 +386,7 @@ class Checker {
     object(node, "\"expect\"");
     static const std::vector<std::string> known = {"badge",          "lastEvent", "events",    "completions",
                                                    "faults",         "host",      "delivered", "pending",
-                                                   "lastCompletion", "state",     "log"};
+                                                   "lastCompletion", "state",     "log",       "sounds"};
     checkKeys(node, known, "\"expect\"");
     if (node.members.empty()) fail(node.at, "\"expect\" names at least one expectation (" + joined(known) + ")");
     for (const auto& m : node.members) {
@@ -401,11 +401,12 @@ class Checker {
         object(v, inQuotes(m.key) + " (what the record must contain)");
         e.partial = json(v);
       } else if (m.key == "events" || m.key == "completions" || m.key == "faults" || m.key == "delivered" ||
-                 m.key == "pending") {
+                 m.key == "pending" || m.key == "sounds") {
         e.kind = m.key == "events"        ? Expectation::Kind::Events
                  : m.key == "completions" ? Expectation::Kind::Completions
                  : m.key == "faults"      ? Expectation::Kind::Faults
                  : m.key == "delivered"   ? Expectation::Kind::Delivered
+                 : m.key == "sounds"      ? Expectation::Kind::Sounds
                                           : Expectation::Kind::Pending;
         e.number = count(v, inQuotes(m.key));
       } else if (m.key == "host") {
@@ -500,7 +501,13 @@ class Checker {
         remove(v, s);
         break;
       case Step::Kind::ForegroundType:
-        s.integer = integer(v, "\"foregroundType\" (presentation options: 1 badge, 2 sound, 4 alert)");
+        s.integer = integer(v, "\"foregroundType\" (presentation options)");
+        if (s.integer < 0 || s.integer > 31) {
+          fail(v.at,
+               "\"foregroundType\" is a set of presentation options (1 badge, 2 sound, 4 alert, 8 list, 16 banner) "
+               "from 0 to 31, not " +
+                   std::to_string(s.integer));
+        }
         break;
       case Step::Kind::AuthorizationStatus:
         s.text = v.isNull() ? "query"
@@ -509,6 +516,12 @@ class Checker {
         break;
       case Step::Kind::EnterRegion:
         s.text = string(v, "\"enterRegion\" (a region identifier)");
+        break;
+      case Step::Kind::TimeZone:
+        s.text = string(v, "\"timeZone\" (a time-zone name)");
+        if (!objc::NSTimeZone::timeZoneWithName(s.text)) {
+          fail(v.at, "\"timeZone\" is \"UTC\", \"GMT\" or \"GMT+hh:mm\" / \"GMT-hh:mm\", not " + inQuotes(s.text));
+        }
         break;
       case Step::Kind::Note:
         s.text = string(v, "\"note\"");
@@ -607,6 +620,7 @@ const std::vector<std::string>& stepNames() {
                                                  "foregroundType",
                                                  "authorizationStatus",
                                                  "enterRegion",
+                                                 "timeZone",
                                                  "note",
                                                  "expect"};
   return names;

@@ -110,7 +110,8 @@ struct Expectation {
     Pending,
     LastCompletion,
     State,
-    Log
+    Log,
+    Sounds
   };
   Kind kind;
   std::string key;  // as written
@@ -140,6 +141,7 @@ struct Step {
     ForegroundType,
     AuthorizationStatus,
     EnterRegion,
+    TimeZone,
     Note,
     Expect,
   };
@@ -149,7 +151,7 @@ struct Step {
   Json value;        // the step's value as written
 
   LaunchInput launch;
-  std::string text;  // State, Answer, Open, EnterRegion, Note, AuthorizationStatus; Push: the payload file
+  std::string text;  // State, Answer, Open, EnterRegion, TimeZone, Note, AuthorizationStatus; Push: the payload file
   int64_t integer = 0;
   bool flag = false;  // Register: with a configuration; Token: has a token; RegistrationError: has an error
   double seconds = 0;
@@ -181,7 +183,8 @@ Scenario parseScenario(std::string_view text, const std::string& file, const std
 // Raises BadInput.
 Step parsePushFile(std::string_view text, const std::string& file);
 
-// The states a scenario names: "active", "inactive", "background", "not-running".
+// The states a scenario names: "active", "inactive", "background", "not-running",
+// "force-quit".
 bool isStateName(std::string_view name);
 // A dotted version such as "9.3" or "13.0".
 bool isVersion(std::string_view text);

@@ -44,9 +44,11 @@ TEST(ScenarioReading, EveryStepWithItsValue) {
       {"advance": 1.5}, {"setBadge": -3}, {"clearBadge": true}, {"clearNoticeBar": {}},
       {"remove": {"identifiers": ["a", "b"], "statuses": 1}}, {"remove": {}},
       {"foregroundType": 0}, {"authorizationStatus": null}, {"authorizationStatus": "denied"},
-      {"enterRegion": "home"}, {"note": "text"},
+      {"enterRegion": "home"}, {"timeZone": "GMT+05:30"}, {"state": "force-quit"}, {"foregroundType": 24},
+      {"note": "text"},
       {"expect": {"badge": 1, "events": 2, "faults": 0, "lastEvent": {"name": "x"}, "host": ["a"], "delivered": 0,
-                  "pending": 1, "completions": 0, "lastCompletion": {}, "state": "background", "log": "deviceToken"}}
+                  "pending": 1, "completions": 0, "lastCompletion": {}, "state": "background", "log": "deviceToken",
+                  "sounds": 0}}
     ]})",
                               "s.json");
   EXPECT_EQ(sc.versions, (std::vector<std::string>{"9.3", "13.0"}));
@@ -56,7 +58,7 @@ TEST(ScenarioReading, EveryStepWithItsValue) {
   EXPECT_FALSE(sc.host.centerDelegate);
   EXPECT_FALSE(sc.host.callsCompletionHandlers);
   EXPECT_FALSE(sc.host.registerAtLaunch);
-  ASSERT_EQ(sc.steps.size(), 26u);
+  ASSERT_EQ(sc.steps.size(), 29u);
 
   const Step& launch = sc.steps[0];
   EXPECT_EQ(launch.kind, Step::Kind::Launch);
@@ -93,7 +95,10 @@ TEST(ScenarioReading, EveryStepWithItsValue) {
   EXPECT_FALSE(sc.steps[19].identifiers);
   EXPECT_EQ(sc.steps[19].integer, 3) << "both kinds unless told";
   EXPECT_EQ(sc.steps[21].text, "query");
-  EXPECT_EQ(sc.steps[25].expectations.size(), 11u);
+  EXPECT_EQ(sc.steps[24].text, "GMT+05:30");
+  EXPECT_EQ(sc.steps[25].text, "force-quit");
+  EXPECT_EQ(sc.steps[26].integer, 24) << "list and banner";
+  EXPECT_EQ(sc.steps[28].expectations.size(), 12u);
 }
 
 TEST(ScenarioReading, BadInputIsNamedByFileLineAndColumn) {
@@ -119,7 +124,13 @@ TEST(ScenarioReading, BadInputIsNamedByFileLineAndColumn) {
       {"{\"steps\": [{\"advance\": -1}]}", "s.json:1:24: the clock only moves forward"},
       {"{\"steps\": [{\"setBadge\": 1.5}]}", "s.json:1:25: \"setBadge\" is a whole number, not a number"},
       {"{\"steps\": [{\"state\": \"asleep\"}]}",
-       "s.json:1:22: \"state\" is one of active, inactive, background, not-running"},
+       "s.json:1:22: \"state\" is one of active, inactive, background, not-running, force-quit"},
+      {"{\"steps\": [{\"timeZone\": \"Europe/Paris\"}]}",
+       "s.json:1:25: \"timeZone\" is \"UTC\", \"GMT\" or \"GMT+hh:mm\" / \"GMT-hh:mm\", not \"Europe/Paris\""},
+      {"{\"steps\": [{\"timeZone\": 3600}]}", "s.json:1:25: \"timeZone\" (a time-zone name) is a string, not "},
+      {"{\"steps\": [{\"foregroundType\": 32}]}",
+       "s.json:1:31: \"foregroundType\" is a set of presentation options (1 badge, 2 sound, 4 alert, 8 list, 16 "
+       "banner) from 0 to 31, not 32"},
       {"{\"steps\": [{\"token\": \"0g\"}]}", "s.json:1:24: \"token\" holds \"g\", which is not a hexadecimal digit"},
       {"{\"steps\": [{\"token\": \"abc\"}]}", "s.json:1:22: \"token\" has an odd number of hexadecimal digits"},
       {"{\"steps\": [{\"push\": [1]}]}", "s.json:1:21: a payload is a JSON object, not an array"},

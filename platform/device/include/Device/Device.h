@@ -36,9 +36,11 @@
 namespace objc {
 
 // The application as the device sees it: the application object's three
-// states, and not running.
-enum class AppState { NotRunning, Active, Inactive, Background };
-// "not running", "active", "inactive", "background".
+// states, not running, and force-quit: not running because the user swiped
+// it away, so that the system launches it again only when the user asks
+// (silent pushes do not wake it).
+enum class AppState { NotRunning, Active, Inactive, Background, ForceQuit };
+// "not running", "active", "inactive", "background", "force quit".
 const char* appStateName(AppState state);
 
 // One thing the device saw or did, at a device time. Kinds:
@@ -54,7 +56,11 @@ const char* appStateName(AppState state);
 //   "local"       a list change: "list" ("pending", "delivered",
 //                 "scheduled", "notices"), "change" ("scheduled",
 //                 "presented", "delivered", "removed", "cancelled"), "id",
-//                 and "reason" for some removals
+//                 and "reason" for some removals. On the delivered list
+//                 "presented" is a banner shown to the active application
+//                 and "delivered" its entry in the list
+//   "sound"       a notification's sound played: "id", "sound" (the file
+//                 name, or "default")
 //   "log"         a system-log line: "line"
 //   "fault"       something the real system would punish: "fault"
 //                 ("completion called twice", "fetch completion not
@@ -96,6 +102,8 @@ struct DeviceOptions {
   // The virtual clock's start, in seconds since 1970 (2026-01-01 00:00 UTC).
   // The device installs its clock with objc::setClock, so that NSDate and
   // the notification centre read it; real time comes back when it goes.
+  // The device's time zone is the default time zone (setTimeZone changes
+  // it); the one before the device comes back when it goes.
   double startTime = 1767225600;
   // Whether the device takes over the system log (objc::setLogSink) to
   // record its lines; the default sink is restored when the device goes.
@@ -140,21 +148,30 @@ class Device {
   // application object, calls "application:willFinishLaunchingWithOptions:"
   // and "application:didFinishLaunchingWithOptions:", posts
   // UIApplicationDidFinishLaunchingNotification with the launch options as
-  // user info, then becomes active (or stays in the background). Raises
-  // when the application is running. The factory is kept for launches the
-  // device makes by itself (a push that wakes the application, the user
-  // opening a notification).
+  // user info, then becomes active, or, launched into the background, gets
+  // "applicationDidEnterBackground:" and its broadcast. Raises when the
+  // application is running; a force-quit one launches normally. The factory
+  // is kept for launches the device makes by itself (a push that wakes the
+  // application, the user opening a notification).
   void launch(DelegateFactory factory, LaunchOptions options = {});
   // Launches with a delegate that already exists; later launches reuse it.
   void launch(NSObject* delegate, LaunchOptions options = {});
   AppState state() const;
   // Moves a running application to another state through the states in
   // between, with their delegate callbacks and broadcasts. NotRunning
-  // terminates; a not-running application must be launched instead.
+  // terminates; ForceQuit is the user swiping the application away, which
+  // ends it the same way (a not-running one just becomes force-quit). A
+  // not-running or force-quit application must be launched instead; moving
+  // a force-quit one to NotRunning forgets the force-quit, as a restart of
+  // the phone does.
   void setState(AppState state);
-  // Sends the application to the background and ends it
-  // ("applicationWillTerminate:", UIApplicationWillTerminateNotification).
-  // The device lets go of the delegate.
+  // Sends the application to the background and ends it. Only a running
+  // application is told ("applicationWillTerminate:",
+  // UIApplicationWillTerminateNotification): one that was active or
+  // inactive, or in the background with background work (a fetch
+  // completion) outstanding. One already in the background with nothing to
+  // do is suspended and ends without a word. The device lets go of the
+  // delegate.
   void terminate();
   // The delegate of the running application, nil when not running. Main
   // thread.
@@ -172,15 +189,30 @@ class Device {
   // The user's answer to a permission prompt (both the notification
   // centre's and the legacy settings request); allow by default.
   void setAuthorizationAnswer(bool allow);
-  // The user changed the permission in the settings.
+  // The user changed the permission in the settings. It rules what the
+  // system shows of every notification, remote or local, on every system
+  // version (the legacy settings follow it): denied shows nothing (no list,
+  // banner, badge or sound; the application's own callbacks still run);
+  // provisional (from "12.0"; NSInvalidArgumentException before) lists
+  // quietly, without banner, badge or sound; authorised shows what was
+  // granted (alert: banner and list, badge, sound). While not determined
+  // everything shows, so that a test need not answer a prompt first.
   void setAuthorizationStatus(UNAuthorizationStatus status,
                               UNAuthorizationOptions granted = UNAuthorizationOptionBadge | UNAuthorizationOptionSound |
                                                                UNAuthorizationOptionAlert);
   void setForegroundOrder(ForegroundOrder order);
+  // The user's time zone changes (the default time zone). Calendar
+  // triggers without a time zone of their own follow the wall clock: their
+  // next firing is computed again in the new zone, from now. Legacy
+  // notifications with a time zone keep their wall-clock time. Raises
+  // NSInvalidArgumentException for nil.
+  void setTimeZone(NSTimeZone* zone);
 
   // ---- remote notifications ----
   // Delivers a remote payload as the system would for the running system
-  // version, the application's state and what the payload asks for.
+  // version, the application's state, the user's permission and what the
+  // payload asks for. Background work launches a not-running application
+  // into the background, but not a force-quit one.
   // Returns the notification's identifier (`identifier` when given, else a
   // new one). Raises NSInvalidArgumentException, and delivers nothing, for
   // a payload over kMaxPayloadBytes of JSON or one that JSON cannot hold.

@@ -95,7 +95,10 @@ class NSDateComponents final : public NSObject {
   // Whether the moment `t` (seconds since 1970) matches every field that is
   // set, read in the components' time zone.
   bool matches(double t) const;
-  // The first moment after `t` that matches, or nil within ten years.
+  // The first moment after `t` that matches, or nil when none does within
+  // the calendar's range (years 1 to 3,000,000). Fields are not normalised:
+  // one outside its range ({hour: 25}, {day: 2, hour: -1}) matches nothing.
+  // Unset fields below the smallest set one take the start of their range.
   Ref<NSDate> nextMatchAfter(double t) const;
 
   bool isEqual(const NSObject* other) const override;

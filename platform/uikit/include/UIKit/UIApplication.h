@@ -111,11 +111,12 @@ class UIApplication final : public NSObject {
   // Types 0 until the user has answered.
   Ref<UIUserNotificationSettings> currentUserNotificationSettings() const;
 
-  // Shows a copy of the notification now: its badge number (when not 0) is
-  // written to the badge, then, while the application is active, the
-  // delegate receives "application:didReceiveLocalNotification:"; otherwise
-  // the notice goes to the notice bar. Without a device this happens on the
-  // next main-queue turn. Nil is ignored.
+  // Shows a copy of the notification now: while the application is active
+  // only the delegate receives "application:didReceiveLocalNotification:"
+  // (a frontmost application gets no alert, badge or sound); otherwise its
+  // badge number (when not 0) is written to the badge and the notice goes to
+  // the notice bar. Without a device this happens on the next main-queue
+  // turn. Nil is ignored.
   void presentLocalNotificationNow(UILocalNotification* notification);
   // Keeps a copy in the scheduled list; firing it is the device's work
   // (without a device it stays in the list). Nil is ignored.
@@ -146,12 +147,16 @@ class UIApplication final : public NSObject {
   // the current settings and calls the delegate's
   // "application:didRegisterUserNotificationSettings:" on the main queue.
   void answerUserNotificationSettings(UIUserNotificationSettings* granted);
+  // The user changed the permission in the system's settings: `settings`
+  // become the current ones (nil: not asked yet) and the delegate is not
+  // told, as the real system does not tell it.
+  void setCurrentUserNotificationSettings(UIUserNotificationSettings* settings);
 
   // What the system does when a legacy local notification is delivered,
   // synchronously on the calling thread (the device calls it on the main
-  // thread): writes its badge number when not 0, then calls the delegate's
-  // "application:didReceiveLocalNotification:" while active, or adds the
-  // notification to the notice bar otherwise.
+  // thread): calls the delegate's "application:didReceiveLocalNotification:"
+  // while active, and nothing else; otherwise writes its badge number when
+  // not 0 and adds the notification to the notice bar.
   void deliverLocalNotification(UILocalNotification* notification);
 
   // The scheduled entries themselves (not copies), in scheduling order.

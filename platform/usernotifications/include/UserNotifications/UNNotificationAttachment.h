@@ -23,10 +23,13 @@ namespace objc {
 //   image  jpg jpeg png gif        10 MB
 //   audio  aif aiff wav mp3 m4a     5 MB
 //   movie  mpg mpeg mp4 m4v avi    50 MB
-// (1 MB = 1024 * 1024 bytes). Refusals answer nil and an error in
-// "UNErrorDomain": 100 when the URL is nil, not a file URL, or names no
-// regular file; 101 for any other extension; 102 for an empty or too large
-// file; 104 when the file cannot be moved into the store. An accepted file
+// (1 MB = 1024 * 1024 bytes), and only when the file begins as its type
+// does (JPEG, PNG, GIF, AIFF, WAVE, MP3, MPEG-4, MPEG, AVI). Refusals answer
+// nil and an error in "UNErrorDomain": 100 when the URL is nil, not a file
+// URL, or names no regular file; 101 for any other extension; 102 for an
+// empty or too large file; 105 ("Invalid attachment") for contents that are
+// not of the extension's type; 104 when the file cannot be moved into the
+// store. An accepted file
 // is moved (its original path no longer exists) and the attachment's URL is
 // the stored file's. An empty or nil identifier is replaced by a unique one.
 // The options are not interpreted.

@@ -18,12 +18,16 @@ namespace objc {
 class UNUserNotificationCenterSystem;
 
 // Presentation options a delegate answers "willPresent" with (an unsigned
-// bit set).
+// bit set). From "14.0" list puts the notification in the delivered list and
+// banner shows it; alert keeps its older meaning of both. Older systems
+// ignore list and banner.
 using UNNotificationPresentationOptions = uint64_t;
 inline constexpr UNNotificationPresentationOptions UNNotificationPresentationOptionNone = 0;
 inline constexpr UNNotificationPresentationOptions UNNotificationPresentationOptionBadge = 1;
 inline constexpr UNNotificationPresentationOptions UNNotificationPresentationOptionSound = 2;
 inline constexpr UNNotificationPresentationOptions UNNotificationPresentationOptionAlert = 4;
+inline constexpr UNNotificationPresentationOptions UNNotificationPresentationOptionList = 8;
+inline constexpr UNNotificationPresentationOptions UNNotificationPresentationOptionBanner = 16;
 
 // Completion handlers. Blocks are recovered by their exact C++ signature,
 // and code that cannot see this header (the library reaches the framework
