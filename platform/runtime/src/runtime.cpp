@@ -30,6 +30,8 @@ struct Registry {
   std::unordered_map<std::string, Protocol> protocols;
   std::vector<MethodCache*> retiredCaches;
   int registeredCount = 0;
+  // objc_whenClassRegistered handlers waiting for their class, by its name.
+  std::unordered_multimap<std::string, ClassRegistrationHandler> pendingHandlers;
 };
 
 Registry& registry() {
@@ -309,11 +311,35 @@ Class objc_allocateClassPair(Class superclass, std::string_view name, size_t /*e
 void objc_registerClassPair(Class cls) {
   if (!cls || cls->isMeta) return;
   auto& r = detail::registry();
-  std::lock_guard<std::mutex> g(r.lock);
-  if (cls->registered.load(std::memory_order_relaxed)) return;
-  cls->meta->registered.store(true, std::memory_order_release);
-  cls->registered.store(true, std::memory_order_release);
-  ++r.registeredCount;
+  std::vector<ClassRegistrationHandler> handlers;
+  {
+    std::lock_guard<std::mutex> g(r.lock);
+    if (cls->registered.load(std::memory_order_relaxed)) return;
+    cls->meta->registered.store(true, std::memory_order_release);
+    cls->registered.store(true, std::memory_order_release);
+    ++r.registeredCount;
+    auto [first, last] = r.pendingHandlers.equal_range(cls->name);
+    for (auto it = first; it != last; ++it) handlers.push_back(it->second);
+    r.pendingHandlers.erase(first, last);
+  }
+  // Unlocked: handlers change the class's methods.
+  for (ClassRegistrationHandler handler : handlers) handler(cls);
+}
+
+void objc_whenClassRegistered(std::string_view name, ClassRegistrationHandler handler) {
+  if (!handler) return;
+  auto& r = detail::registry();
+  Class registered = nullptr;
+  {
+    std::lock_guard<std::mutex> g(r.lock);
+    auto it = r.classes.find(std::string(name));
+    if (it != r.classes.end() && it->second->registered.load(std::memory_order_relaxed)) {
+      registered = it->second;
+    } else {
+      r.pendingHandlers.emplace(std::string(name), handler);
+    }
+  }
+  if (registered) handler(registered);
 }
 
 namespace {

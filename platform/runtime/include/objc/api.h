@@ -32,6 +32,14 @@ Ref<NSObject> class_createInstance(Class cls, size_t extraBytes = 0);
 // Hides a class from lookup by name while `available` answers false; used
 // by frameworks that exist only on some system versions.
 void class_setAvailability(Class cls, detail::Availability available);
+// Runs `handler` once with the class named `name` as soon as that class is
+// registered: at once, on this thread, when it already is; otherwise on the
+// registering thread, right after objc_registerClassPair. Code that reaches
+// a framework by name alone uses it to adjust the framework's classes
+// whichever of the two is loaded first. The handler must not use the class's
+// C++ accessor (it may run inside it).
+using ClassRegistrationHandler = void (*)(Class cls);
+void objc_whenClassRegistered(std::string_view name, ClassRegistrationHandler handler);
 
 // Methods.
 Method* class_copyMethodList(Class cls, unsigned int* outCount);
