@@ -89,9 +89,16 @@ Method lookUpMethodSlow(Class cls, SEL sel);
 void flushMethodCaches();
 [[noreturn]] void throwUnrecognized(id receiver, SEL sel);
 [[noreturn]] void throwSignatureMismatch(id receiver, SEL sel, Method m, const std::string& callerSignature);
-[[noreturn]] void throwBadArgument(id receiver, SEL sel, int index, const char* expected, id got);
-[[noreturn]] void throwBadReceiver(id receiver, SEL sel, const char* expected);
-[[noreturn]] void throwBadResult(id receiver, SEL sel, const char* expected, id got);
+// Type errors found by an implementation `imp` (or in its result). They name
+// the method by the class and selector under which `imp` was first defined
+// in the receiver's class chain, so that a host's method reached through a
+// generated subclass or a backup selector is reported as the host wrote it,
+// and C++ types by their demangled names.
+[[noreturn]] void throwBadArgument(id receiver, SEL sel, IMP imp, int index, const std::type_info& expected, id got);
+[[noreturn]] void throwBadReceiver(id receiver, SEL sel, IMP imp, const std::type_info& expected);
+[[noreturn]] void throwBadResult(id receiver, SEL sel, IMP imp, const std::type_info& expected, id got);
+// A C++ type's readable name ("objc::NSString", not "N4objc8NSStringE").
+std::string typeName(const std::type_info& type);
 void setIsa(NSObject* obj, Class cls);
 bool checkStorage(Class cls, const NSObject* obj);
 // The class or one of its superclasses has instances of C++ type `type`, so
