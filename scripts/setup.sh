@@ -8,6 +8,8 @@ packages=(
   libcurl4-openssl-dev nlohmann-json3-dev libcli11-dev
   libgtest-dev libgmock-dev libbenchmark-dev libcpp-httplib-dev
   clang libclang-rt-14-dev
+  # GCC's own objc/ headers, which the integration tests keep beside ours
+  libobjc-12-dev
 )
 
 missing=()
