@@ -26,10 +26,12 @@ function(orvel_install_test name)
 endfunction()
 
 # The shared libraries of this build, installed into a prefix of their own.
-orvel_install_test(package FIXTURES_SETUP orvel_shared_prefix)
-foreach(case shared as-needed reversed pkg-config gcc-system-prefix)
-  orvel_install_test(${case} FIXTURES_REQUIRED orvel_shared_prefix)
-endforeach()
+if(NOT ORVEL_STATIC_LIBRARIES)
+  orvel_install_test(package FIXTURES_SETUP orvel_shared_prefix)
+  foreach(case shared as-needed reversed pkg-config gcc-system-prefix)
+    orvel_install_test(${case} FIXTURES_REQUIRED orvel_shared_prefix)
+  endforeach()
+endif()
 # The source tree inside a host's build, as static libraries (the host's
 # choice), then installed from there for a host of the static package.
 orvel_install_test(subdirectory FIXTURES_SETUP orvel_static_prefix)
