@@ -10,6 +10,8 @@ packages=(
   clang libclang-rt-14-dev
   # The push service (platform/pushservice) and the real clients its tests use.
   libnghttp2-dev libasio-dev libssl-dev curl nghttp2-client nodejs
+  # GCC's own objc/ headers, which the integration tests keep beside ours
+  libobjc-12-dev
 )
 # Some nodejs packages bring npm with them; Debian's does not.
 command -v npm >/dev/null 2>&1 || packages+=(npm)

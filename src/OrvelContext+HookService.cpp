@@ -32,6 +32,20 @@ struct OrvelHookServiceMain {
   OrvelHookServiceMain();
 };
 
+namespace {
+
+// Routes the notification centre's delegate setter through the context, on
+// systems that have the centre (from "10.0").
+void hookNotificationCenter(Class registered) {
+  Class center = objc::NSClassFromString("UNUserNotificationCenter");
+  if (center != registered) return;
+  OrvelHookTool::hookRawClassRawSEL(center, objc::NSSelectorFromString("setDelegate:"), OrvelContext::class_(),
+                                    objc::NSSelectorFromString("orvelSetUNDelegate:"),
+                                    objc::NSSelectorFromString("p_orvelSetUNDelegate:"));
+}
+
+}  // namespace
+
 OrvelHookServiceMain::OrvelHookServiceMain() {
   static objc::dispatch_once_t onceToken;
   objc::dispatch_once(&onceToken, [] {
@@ -48,12 +62,11 @@ OrvelHookServiceMain::OrvelHookServiceMain() {
       objc::method_setImplementation(orvelSetter, platformIMP);
     }
 
-    // Only systems from "10.0" have the notification centre.
-    Class center = objc::NSClassFromString("UNUserNotificationCenter");
-    if (!center) return;
-    OrvelHookTool::hookRawClassRawSEL(center, objc::NSSelectorFromString("setDelegate:"), OrvelContext::class_(),
-                                      objc::NSSelectorFromString("orvelSetUNDelegate:"),
-                                      objc::NSSelectorFromString("p_orvelSetUNDelegate:"));
+    // The notification framework is reached by name only, and the loader
+    // may initialise it after the library (a static link takes the
+    // libraries' initialisers in link order). The runtime runs the hook as
+    // soon as the centre class is registered: now, if it already is.
+    objc::objc_whenClassRegistered("UNUserNotificationCenter", &hookNotificationCenter);
   });
 }
 

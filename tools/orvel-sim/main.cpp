@@ -123,6 +123,7 @@ int main(int argc, char** argv) {
       "the library does. Without a command it runs the tour.",
       "orvel-sim"};
   addCommonOptions(app, o);
+  app.set_version_flag("--version", std::string("orvel-sim ") + ORVEL_VERSION, "Print the version and exit");
   app.require_subcommand(0, 1);
 
   CLI::App* tour = app.add_subcommand(
@@ -156,6 +157,9 @@ int main(int argc, char** argv) {
     return 0;
   } catch (const CLI::CallForAllHelp&) {
     std::cout << app.help("", CLI::AppFormatMode::All);
+    return 0;
+  } catch (const CLI::CallForVersion& e) {
+    std::cout << e.what() << "\n";
     return 0;
   } catch (const CLI::ParseError& e) {
     // A subcommand's --help is reported through its own parse error.

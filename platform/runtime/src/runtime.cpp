@@ -1,6 +1,10 @@
+#include <cxxabi.h>
+
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <mutex>
 #include <sstream>
 #include <string>
@@ -30,6 +34,8 @@ struct Registry {
   std::unordered_map<std::string, Protocol> protocols;
   std::vector<MethodCache*> retiredCaches;
   int registeredCount = 0;
+  // objc_whenClassRegistered handlers waiting for their class, by its name.
+  std::unordered_multimap<std::string, ClassRegistrationHandler> pendingHandlers;
 };
 
 Registry& registry() {
@@ -151,6 +157,24 @@ std::string receiverKind(id receiver) {
   return (receiver->isa()->isMeta ? "class " : "instance ") + hexAddress(receiver);
 }
 
+// "-[Class selector]" for the class and selector under which `imp` was
+// first defined in the receiver's class chain, searching from the root down:
+// a host method that a generated subclass keeps under a backup selector is
+// named as the host defined it. Falls back to the receiver's class and `sel`.
+std::string implementationName(id receiver, SEL sel, IMP imp) {
+  std::vector<Class> chain;
+  for (Class c = receiver->isa(); c; c = c->superclass) chain.push_back(c);
+  std::lock_guard<std::mutex> g(registry().lock);
+  for (auto it = chain.rbegin(); it != chain.rend(); ++it) {
+    for (Method m : (*it)->methods) {
+      if (m->imp.load(std::memory_order_relaxed) == imp) {
+        return std::string((*it)->isMeta ? "+[" : "-[") + (*it)->name + ' ' + m->name->name + ']';
+      }
+    }
+  }
+  return messageName(receiver, sel);
+}
+
 }  // namespace
 
 Method noMethod() {
@@ -185,33 +209,40 @@ void throwUnrecognized(id receiver, SEL sel) {
 }
 
 void throwSignatureMismatch(id receiver, SEL sel, Method m, const std::string& callerSignature) {
-  throw Exception(kInvalidArgumentException, messageName(receiver, sel) + ": signature mismatch: the method's type is \"" +
-                                                 m->types + "\" (" + normalizeEncoding(m->types) +
-                                                 ") but the message was sent as " + callerSignature);
+  throw Exception(kInvalidArgumentException,
+                  messageName(receiver, sel) + ": signature mismatch: the method's type is \"" + m->types + "\" (" +
+                      normalizeEncoding(m->types) + ") but the message was sent as " + callerSignature);
 }
 
-void throwBadArgument(id receiver, SEL sel, int index, const char* expected, id got) {
-  throw Exception(kInvalidArgumentException, messageName(receiver, sel) + ": argument " + std::to_string(index + 1) +
-                                                 " is an instance of " + got->isa()->name +
-                                                 ", which is not of the expected C++ type " + expected);
+void throwBadArgument(id receiver, SEL sel, IMP imp, int index, const std::type_info& expected, id got) {
+  throw Exception(kInvalidArgumentException, implementationName(receiver, sel, imp) + ": argument " +
+                                                 std::to_string(index + 1) + " is an instance of " + got->isa()->name +
+                                                 ", which is not of the expected C++ type " + typeName(expected));
 }
 
-void throwBadReceiver(id receiver, SEL sel, const char* expected) {
-  throw Exception(kInvalidArgumentException, messageName(receiver, sel) +
+void throwBadReceiver(id receiver, SEL sel, IMP imp, const std::type_info& expected) {
+  throw Exception(kInvalidArgumentException, implementationName(receiver, sel, imp) +
                                                  ": the implementation was written for receivers of C++ type " +
-                                                 expected + ", which an instance of " + receiver->isa()->name +
-                                                 " is not");
+                                                 typeName(expected) + ", which an instance of " +
+                                                 receiver->isa()->name + " is not");
 }
 
-void throwBadResult(id receiver, SEL sel, const char* expected, id got) {
-  throw Exception(kInvalidArgumentException, messageName(receiver, sel) + ": returned an instance of " +
-                                                 got->isa()->name + " where C++ type " + expected +
+void throwBadResult(id receiver, SEL sel, IMP imp, const std::type_info& expected, id got) {
+  throw Exception(kInvalidArgumentException, implementationName(receiver, sel, imp) + ": returned an instance of " +
+                                                 got->isa()->name + " where C++ type " + typeName(expected) +
                                                  " was expected");
 }
 
-void throwUnconstructible(const char* type) {
+void throwUnconstructible(const std::type_info& type) {
   throw Exception(kInvalidArgumentException,
-                  std::string("instances of C++ type ") + type + " cannot be created without arguments");
+                  "instances of C++ type " + typeName(type) + " cannot be created without arguments");
+}
+
+std::string typeName(const std::type_info& type) {
+  int status = 0;
+  std::unique_ptr<char, decltype(&std::free)> readable(abi::__cxa_demangle(type.name(), nullptr, nullptr, &status),
+                                                       &std::free);
+  return status == 0 && readable ? std::string(readable.get()) : std::string(type.name());
 }
 
 bool checkStorage(Class cls, const NSObject* obj) { return !cls->storageCheck || cls->storageCheck(obj); }
@@ -228,7 +259,21 @@ Class buildClass(std::string_view name, Class superclass, const std::type_info& 
   if (superclass && superclass->storageType && *superclass->storageType != superStorage) {
     throw Exception(kInvalidArgumentException, "cannot build class " + std::string(name) + ": superclass " +
                                                    superclass->name + " does not have instances of C++ type " +
-                                                   superStorage.name());
+                                                   typeName(superStorage));
+  }
+  // A selector takes one argument per colon; a method taking another number
+  // would be called with arguments it does not expect, so refuse it before
+  // anything is registered.
+  for (const auto* list : {&methods, &classMethods}) {
+    for (const auto& m : *list) {
+      auto colons = static_cast<size_t>(std::count(m.selector.begin(), m.selector.end(), ':'));
+      if (colons != m.arguments) {
+        throw Exception(kInvalidArgumentException, "cannot build class " + std::string(name) + ": selector " +
+                                                       m.selector + " takes " + std::to_string(colons) +
+                                                       (colons == 1 ? " argument" : " arguments") +
+                                                       " but its implementation takes " + std::to_string(m.arguments));
+      }
+    }
   }
   Class cls = objc_allocateClassPair(superclass, name, 0);
   if (!cls) {
@@ -309,11 +354,35 @@ Class objc_allocateClassPair(Class superclass, std::string_view name, size_t /*e
 void objc_registerClassPair(Class cls) {
   if (!cls || cls->isMeta) return;
   auto& r = detail::registry();
-  std::lock_guard<std::mutex> g(r.lock);
-  if (cls->registered.load(std::memory_order_relaxed)) return;
-  cls->meta->registered.store(true, std::memory_order_release);
-  cls->registered.store(true, std::memory_order_release);
-  ++r.registeredCount;
+  std::vector<ClassRegistrationHandler> handlers;
+  {
+    std::lock_guard<std::mutex> g(r.lock);
+    if (cls->registered.load(std::memory_order_relaxed)) return;
+    cls->meta->registered.store(true, std::memory_order_release);
+    cls->registered.store(true, std::memory_order_release);
+    ++r.registeredCount;
+    auto [first, last] = r.pendingHandlers.equal_range(cls->name);
+    for (auto it = first; it != last; ++it) handlers.push_back(it->second);
+    r.pendingHandlers.erase(first, last);
+  }
+  // Unlocked: handlers change the class's methods.
+  for (ClassRegistrationHandler handler : handlers) handler(cls);
+}
+
+void objc_whenClassRegistered(std::string_view name, ClassRegistrationHandler handler) {
+  if (!handler) return;
+  auto& r = detail::registry();
+  Class registered = nullptr;
+  {
+    std::lock_guard<std::mutex> g(r.lock);
+    auto it = r.classes.find(std::string(name));
+    if (it != r.classes.end() && it->second->registered.load(std::memory_order_relaxed)) {
+      registered = it->second;
+    } else {
+      r.pendingHandlers.emplace(std::string(name), handler);
+    }
+  }
+  if (registered) handler(registered);
 }
 
 namespace {
@@ -595,11 +664,21 @@ std::string normalizeEncoding(std::string_view types) {
     size_t next = skipType(types, i);
     switch (c) {
       case '@':
-      case '#': out += '@'; break;
-      case '^': out += '^'; break;
-      case 'l': out += 'i'; break;
-      case 'L': out += 'I'; break;
-      default: out.append(types.substr(i, next - i)); break;
+      case '#':
+        out += '@';
+        break;
+      case '^':
+        out += '^';
+        break;
+      case 'l':
+        out += 'i';
+        break;
+      case 'L':
+        out += 'I';
+        break;
+      default:
+        out.append(types.substr(i, next - i));
+        break;
     }
     i = next;
   }

@@ -9,6 +9,7 @@
 using namespace objc;
 using namespace objc::testing;
 using ::testing::HasSubstr;
+using ::testing::Not;
 
 namespace {
 
@@ -131,6 +132,40 @@ TEST(ClassBuilder, WrongArgumentOrResultTypesRaise) {
   EXPECT_TRUE(shelf->items.empty());
   EXPECT_THAT(reasonOf([&] { send<Ref<Item>>(shelf, sel<"stray">()); }), HasSubstr("BuilderOther"));
   EXPECT_NE(send<Id>(shelf, sel<"stray">()), nullptr) << "as a plain object the result is fine";
+}
+
+TEST(ClassBuilder, TypeErrorsNameTheMethodWhereItsClassDefinedItAndReadableTypes) {
+  // A generated subclass keeps the host's implementation under a backup
+  // selector; a type error found there is reported as the host wrote it.
+  Class generated = objc_allocateClassPair(Shelf::class_(), "BuilderGeneratedShelf", 0);
+  objc_registerClassPair(generated);
+  class_addMethod(generated, sel<"backupPut:">(), class_getMethodImplementation(Shelf::class_(), sel<"put:">()),
+                  "v24@0:8@16");
+  Id shelf = class_createInstance(generated);
+  auto other = make<Other>();
+
+  std::string reason = reasonOf([&] { send<void>(shelf, sel<"backupPut:">(), other); });
+  EXPECT_THAT(reason, HasSubstr("-[BuilderShelf put:]: argument 1 is an instance of BuilderOther"));
+  EXPECT_THAT(reason, HasSubstr("C++ type (anonymous namespace)::Item"));
+  EXPECT_THAT(reason, Not(HasSubstr("BuilderGeneratedShelf")));
+  EXPECT_THAT(reasonOf([&] { send<Ref<Item>>(shelf, sel<"stray">()); }),
+              HasSubstr("-[BuilderShelf stray]: returned an instance of BuilderOther where C++ type "
+                        "(anonymous namespace)::Item was expected"));
+}
+
+TEST(ClassBuilder, RefusesAMethodWhoseArgumentsDoNotMatchItsSelector) {
+  EXPECT_THAT(reasonOf([] { ClassBuilder<Shelf>("BuilderArityMember").method<&Shelf::put>("put:into:").build(); }),
+              HasSubstr("cannot build class BuilderArityMember: selector put:into: takes 2 arguments but its "
+                        "implementation takes 1"));
+  EXPECT_THAT(
+      reasonOf([] { ClassBuilder<Shelf>("BuilderArityLambda").method("count", [](id, SEL, int64_t) {}).build(); }),
+      HasSubstr("selector count takes 0 arguments but its implementation takes 1"));
+  EXPECT_THAT(
+      reasonOf([] {
+        ClassBuilder<Shelf>("BuilderArityClass").classMethod("make:", [](Class, SEL) -> Id { return nullptr; }).build();
+      }),
+      HasSubstr("selector make: takes 1 argument but its implementation takes 0"));
+  EXPECT_EQ(objc_getClass("BuilderArityMember"), nullptr) << "nothing of a refused class is registered";
 }
 
 TEST(ClassBuilder, SubclassesInheritAndOverride) {

@@ -100,6 +100,29 @@ TEST(ClassPairs, AvailabilityHidesAClassFromLookupsByName) {
   EXPECT_EQ(objc_getMetaClass("PairsGated"), object_getClass(cls));
 }
 
+namespace {
+std::vector<Class> gRegisteredLate;
+void recordLateClass(Class cls) {
+  gRegisteredLate.push_back(cls);
+  addAnswer<7>(cls, sel<"addedOnRegistration">());
+}
+}  // namespace
+
+TEST(ClassPairs, RegistrationHandlersRunOnceForTheirClass) {
+  objc_whenClassRegistered("PairsLate", &recordLateClass);
+  Class late = objc_allocateClassPair(NSObject::class_(), "PairsLate", 0);
+  EXPECT_TRUE(gRegisteredLate.empty()) << "allocated is not registered";
+  makeClass("PairsOther");
+  objc_registerClassPair(late);
+  objc_registerClassPair(late);
+  EXPECT_THAT(gRegisteredLate, ElementsAre(late));
+  EXPECT_EQ(ask(class_createInstance(late), sel<"addedOnRegistration">()), 7) << "the handler may change the class";
+
+  // A class registered already: at once.
+  objc_whenClassRegistered("PairsOther", &recordLateClass);
+  EXPECT_THAT(gRegisteredLate, ElementsAre(late, objc_getClass("PairsOther")));
+}
+
 TEST(Selectors, InterningGivesOnePointerPerName) {
   SEL a = sel_registerName("selectors:interned:");
   EXPECT_EQ(NSSelectorFromString("selectors:interned:"), a);

@@ -193,6 +193,24 @@ TEST(RuntimeConcurrency, ThreadsDeclaringTheSameProtocolAllGetIt) {
 }
 
 namespace {
+std::atomic<int> gHandlerRuns[64];
+void countHandlerRun(Class cls) { gHandlerRuns[std::stoi(class_getName(cls) + 18)].fetch_add(1); }
+}  // namespace
+
+TEST(RuntimeConcurrency, AHandlerAddedWhileItsClassRegistersRunsExactlyOnce) {
+  // "ConcurrencyHandled" followed by the index: 18 characters of prefix.
+  std::vector<std::thread> threads;
+  threads.emplace_back([] {
+    for (int i = 0; i < 64; ++i) objc_whenClassRegistered("ConcurrencyHandled" + std::to_string(i), &countHandlerRun);
+  });
+  threads.emplace_back([] {
+    for (int i = 0; i < 64; ++i) makeClass("ConcurrencyHandled" + std::to_string(i));
+  });
+  for (auto& t : threads) t.join();
+  for (int i = 0; i < 64; ++i) EXPECT_EQ(gHandlerRuns[i].load(), 1) << i;
+}
+
+namespace {
 
 // An object that can tell whether it is still alive when a weak load hands
 // it out.

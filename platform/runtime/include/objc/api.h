@@ -32,6 +32,14 @@ Ref<NSObject> class_createInstance(Class cls, size_t extraBytes = 0);
 // Hides a class from lookup by name while `available` answers false; used
 // by frameworks that exist only on some system versions.
 void class_setAvailability(Class cls, detail::Availability available);
+// Runs `handler` once with the class named `name` as soon as that class is
+// registered: at once, on this thread, when it already is; otherwise on the
+// registering thread, right after objc_registerClassPair. Code that reaches
+// a framework by name alone uses it to adjust the framework's classes
+// whichever of the two is loaded first. The handler must not use the class's
+// C++ accessor (it may run inside it).
+using ClassRegistrationHandler = void (*)(Class cls);
+void objc_whenClassRegistered(std::string_view name, ClassRegistrationHandler handler);
 
 // Methods.
 Method* class_copyMethodList(Class cls, unsigned int* outCount);
@@ -81,9 +89,16 @@ Method lookUpMethodSlow(Class cls, SEL sel);
 void flushMethodCaches();
 [[noreturn]] void throwUnrecognized(id receiver, SEL sel);
 [[noreturn]] void throwSignatureMismatch(id receiver, SEL sel, Method m, const std::string& callerSignature);
-[[noreturn]] void throwBadArgument(id receiver, SEL sel, int index, const char* expected, id got);
-[[noreturn]] void throwBadReceiver(id receiver, SEL sel, const char* expected);
-[[noreturn]] void throwBadResult(id receiver, SEL sel, const char* expected, id got);
+// Type errors found by an implementation `imp` (or in its result). They name
+// the method by the class and selector under which `imp` was first defined
+// in the receiver's class chain, so that a host's method reached through a
+// generated subclass or a backup selector is reported as the host wrote it,
+// and C++ types by their demangled names.
+[[noreturn]] void throwBadArgument(id receiver, SEL sel, IMP imp, int index, const std::type_info& expected, id got);
+[[noreturn]] void throwBadReceiver(id receiver, SEL sel, IMP imp, const std::type_info& expected);
+[[noreturn]] void throwBadResult(id receiver, SEL sel, IMP imp, const std::type_info& expected, id got);
+// A C++ type's readable name ("objc::NSString", not "N4objc8NSStringE").
+std::string typeName(const std::type_info& type);
 void setIsa(NSObject* obj, Class cls);
 bool checkStorage(Class cls, const NSObject* obj);
 // The class or one of its superclasses has instances of C++ type `type`, so

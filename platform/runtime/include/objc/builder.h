@@ -35,18 +35,19 @@ namespace objc {
 
 namespace detail {
 
+// `imp` is the implementation converting its argument, for the diagnostic.
 template <class P>
-Bare<P> fromCanon(Canon<P> v, id receiver, SEL sel, int index) {
+Bare<P> fromCanon(Canon<P> v, id receiver, SEL sel, IMP imp, int index) {
   using B = Bare<P>;
   if constexpr (IsRef<B>::value) {
     using T = typename IsRef<B>::element;
     T* t = cast<T>(v);
-    if (v && !t) throwBadArgument(receiver, sel, index, typeid(T).name(), v);
+    if (v && !t) throwBadArgument(receiver, sel, imp, index, typeid(T), v);
     return B(t);
   } else if constexpr (isObjectPointer<B>()) {
     using T = std::remove_cv_t<std::remove_pointer_t<B>>;
     T* t = cast<T>(v);
-    if (v && !t) throwBadArgument(receiver, sel, index, typeid(T).name(), v);
+    if (v && !t) throwBadArgument(receiver, sel, imp, index, typeid(T), v);
     return t;
   } else {
     return static_cast<B>(v);
@@ -58,13 +59,13 @@ template <class T>
 constinit std::atomic<Class> gReceiverClassOf{nullptr};
 
 template <class T>
-[[gnu::noinline]] T* receiverAsSlow(NSObject* self, SEL sel, Class cls) {
+[[gnu::noinline]] T* receiverAsSlow(NSObject* self, SEL sel, IMP imp, Class cls) {
   if (classHasStorage(cls, typeid(T))) {
     gReceiverClassOf<T>.store(cls, std::memory_order_relaxed);
     return static_cast<T*>(self);
   }
   if (T* t = dynamic_cast<T*>(self)) return t;
-  throwBadReceiver(self, sel, typeid(T).name());
+  throwBadReceiver(self, sel, imp, typeid(T));
 }
 
 // The receiver as the C++ type an implementation was written for. An
@@ -74,14 +75,14 @@ template <class T>
 // object. Whether a class's instances have storage T is a property of the
 // class, so the common case is one compare with the last class checked.
 template <class T>
-T* receiverAs(NSObject* self, SEL sel) {
+T* receiverAs(NSObject* self, SEL sel, IMP imp) {
   if constexpr (std::is_same_v<T, NSObject>) {
     return self;
   } else {
     Class cls = self->isa();
     if (cls == gReceiverClassOf<T>.load(std::memory_order_relaxed)) [[likely]]
       return static_cast<T*>(self);
-    return receiverAsSlow<T>(self, sel, cls);
+    return receiverAsSlow<T>(self, sel, imp, cls);
   }
 }
 
@@ -101,12 +102,12 @@ typename CanonRet<R>::type toCanonResult(V&& v) {
 
 template <class M>
 struct MemberTraits;
-#define OBJC_MEMBER_TRAITS(QUAL)                        \
-  template <class C, class R, class... A>               \
-  struct MemberTraits<R (C::*)(A...) QUAL> {            \
-    using Owner = C;                                    \
-    using Ret = R;                                      \
-    using Args = std::tuple<A...>;                      \
+#define OBJC_MEMBER_TRAITS(QUAL)             \
+  template <class C, class R, class... A>    \
+  struct MemberTraits<R (C::*)(A...) QUAL> { \
+    using Owner = C;                         \
+    using Ret = R;                           \
+    using Args = std::tuple<A...>;           \
   };
 OBJC_MEMBER_TRAITS()
 OBJC_MEMBER_TRAITS(const)
@@ -133,11 +134,12 @@ struct MemberThunk;
 template <class T, auto MF, class R, class... A, size_t... I>
 struct MemberThunk<T, MF, R, std::tuple<A...>, std::index_sequence<I...>> {
   static typename CanonRet<R>::type call(NSObject* self, SEL sel, Canon<A>... a) {
-    T* obj = receiverAs<T>(self, sel);
+    IMP imp = reinterpret_cast<IMP>(&call);
+    T* obj = receiverAs<T>(self, sel, imp);
     if constexpr (std::is_void_v<R>) {
-      (obj->*MF)(fromCanon<A>(a, self, sel, static_cast<int>(I))...);
+      (obj->*MF)(fromCanon<A>(a, self, sel, imp, static_cast<int>(I))...);
     } else {
-      return toCanonResult<R>((obj->*MF)(fromCanon<A>(a, self, sel, static_cast<int>(I))...));
+      return toCanonResult<R>((obj->*MF)(fromCanon<A>(a, self, sel, imp, static_cast<int>(I))...));
     }
   }
   static std::string encoding() { return fullEncoding<R, A...>(); }
@@ -151,11 +153,12 @@ struct FunctionThunk<F, R, std::tuple<Self, SEL, A...>, std::index_sequence<0, 1
   using SelfT = std::remove_cv_t<std::remove_pointer_t<Self>>;
   static_assert(std::is_pointer_v<Self>, "the receiver parameter is a pointer");
   static typename CanonRet<R>::type call(NSObject* self, SEL sel, Canon<A>... a) {
-    SelfT* obj = receiverAs<SelfT>(self, sel);
+    IMP imp = reinterpret_cast<IMP>(&call);
+    SelfT* obj = receiverAs<SelfT>(self, sel, imp);
     if constexpr (std::is_void_v<R>) {
-      F{}(obj, sel, fromCanon<A>(a, self, sel, static_cast<int>(I - 2))...);
+      F{}(obj, sel, fromCanon<A>(a, self, sel, imp, static_cast<int>(I - 2))...);
     } else {
-      return toCanonResult<R>(F{}(obj, sel, fromCanon<A>(a, self, sel, static_cast<int>(I - 2))...));
+      return toCanonResult<R>(F{}(obj, sel, fromCanon<A>(a, self, sel, imp, static_cast<int>(I - 2))...));
     }
   }
   static std::string encoding() { return fullEncoding<R, A...>(); }
@@ -165,6 +168,7 @@ struct BuiltMethod {
   std::string selector;
   IMP imp;
   std::string types;
+  size_t arguments;  // the message's arguments, receiver and selector not counted
 };
 
 template <class F>
@@ -172,9 +176,10 @@ BuiltMethod functionThunk(std::string_view selector) {
   static_assert(std::is_empty_v<F> && std::is_default_constructible_v<F>,
                 "implementations are captureless lambdas or function object types");
   using Tr = FunctionTraits<F>;
-  using Thunk =
-      FunctionThunk<F, typename Tr::Ret, typename Tr::Args, std::make_index_sequence<std::tuple_size_v<typename Tr::Args>>>;
-  return {std::string(selector), reinterpret_cast<IMP>(&Thunk::call), Thunk::encoding()};
+  using Thunk = FunctionThunk<F, typename Tr::Ret, typename Tr::Args,
+                              std::make_index_sequence<std::tuple_size_v<typename Tr::Args>>>;
+  return {std::string(selector), reinterpret_cast<IMP>(&Thunk::call), Thunk::encoding(),
+          std::tuple_size_v<typename Tr::Args> - 2};
 }
 
 // Adds a captureless lambda in the implementation convention to a class.
@@ -188,14 +193,14 @@ Class buildClass(std::string_view name, Class superclass, const std::type_info& 
                  StorageCheck check, const std::type_info& storage, const std::vector<BuiltMethod>& methods,
                  const std::vector<BuiltMethod>& classMethods, const std::vector<std::string>& protocols);
 
-[[noreturn]] void throwUnconstructible(const char* type);
+[[noreturn]] void throwUnconstructible(const std::type_info& type);
 
 template <class T>
 NSObject* allocate() {
   if constexpr (std::is_default_constructible_v<T>) {
     return new T();
   } else {
-    throwUnconstructible(typeid(T).name());
+    throwUnconstructible(typeid(T));
   }
 }
 
@@ -231,7 +236,8 @@ class ClassBuilder {
     static_assert(std::is_base_of_v<typename Tr::Owner, T>, "a member function of the class or a base");
     using Thunk = detail::MemberThunk<T, MF, typename Tr::Ret, typename Tr::Args,
                                       std::make_index_sequence<std::tuple_size_v<typename Tr::Args>>>;
-    methods_.push_back({std::string(selector), reinterpret_cast<IMP>(&Thunk::call), Thunk::encoding()});
+    methods_.push_back({std::string(selector), reinterpret_cast<IMP>(&Thunk::call), Thunk::encoding(),
+                        std::tuple_size_v<typename Tr::Args>});
     return *this;
   }
 
@@ -255,12 +261,14 @@ class ClassBuilder {
     return *this;
   }
 
-  // Creates and registers the class; raises when the name is taken.
+  // Creates and registers the class; raises when the name is taken, a
+  // selector is given twice, or a method takes another number of arguments
+  // than its selector has colons.
   Class build() {
     return detail::buildClass(
         name_, superclass_, typeid(Super), &detail::allocate<T>,
-        [](const NSObject* o) { return dynamic_cast<const T*>(o) != nullptr; }, typeid(T), methods_,
-        classMethods_, protocols_);
+        [](const NSObject* o) { return dynamic_cast<const T*>(o) != nullptr; }, typeid(T), methods_, classMethods_,
+        protocols_);
   }
 
  private:

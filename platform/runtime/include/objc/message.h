@@ -81,14 +81,14 @@ Canon<A> toCanon(A&& a) {
 }
 
 template <class R>
-R fromCanonResult(Ref<NSObject>&& r, id receiver, SEL sel) {
+R fromCanonResult(Ref<NSObject>&& r, id receiver, SEL sel, IMP imp) {
   using T = typename IsRef<R>::element;
   if constexpr (std::is_same_v<T, NSObject>) {
     return std::move(r);
   } else {
     if (!r) return R();
     T* t = cast<T>(r.get());
-    if (!t) throwBadResult(receiver, sel, typeid(T).name(), r.get());
+    if (!t) throwBadResult(receiver, sel, imp, typeid(T), r.get());
     r.detach();
     return R::adopt(t);
   }
@@ -124,10 +124,10 @@ inline R send(id receiver, SEL sel, A&&... args) {
     // Classes and protocols live for the whole process.
     using T = std::remove_pointer_t<R>;
     auto r = fn(receiver, sel, detail::toCanon<A>(std::forward<A>(args))...);
-    return detail::fromCanonResult<Ref<T>>(std::move(r), receiver, sel).get();
+    return detail::fromCanonResult<Ref<T>>(std::move(r), receiver, sel, imp).get();
   } else if constexpr (detail::IsRef<R>::value) {
-    return detail::fromCanonResult<R>(fn(receiver, sel, detail::toCanon<A>(std::forward<A>(args))...),
-                                      receiver, sel);
+    return detail::fromCanonResult<R>(fn(receiver, sel, detail::toCanon<A>(std::forward<A>(args))...), receiver, sel,
+                                      imp);
   } else {
     return static_cast<R>(fn(receiver, sel, detail::toCanon<A>(std::forward<A>(args))...));
   }
