@@ -442,6 +442,18 @@ Ref<NSDictionary> NSDictionary::dictionaryWithEntries(std::initializer_list<Entr
   return d;
 }
 
+Ref<NSDictionary> NSDictionary::dictionaryWithEntries(std::vector<Entry>&& entries) {
+  auto d = make<NSDictionary>();
+  d->entries_.reserve(entries.size());
+  d->index_.reserve(entries.size());
+  for (auto& e : entries) {
+    if (!e.key || !e.value) d->set(e.key.get(), e.value.get());  // raises
+    size_t hash = e.key->hash();
+    d->place(std::move(e.key), std::move(e.value), hash);
+  }
+  return d;
+}
+
 Ref<NSDictionary> NSDictionary::dictionaryWithDictionary(const NSDictionary* other) {
   auto d = make<NSDictionary>();
   if (other) {
@@ -481,14 +493,19 @@ NSObject* NSDictionary::objectForKey(std::string_view key) const {
 void NSDictionary::set(NSObject* key, NSObject* value) {
   if (!key) raise("-[NSMutableDictionary setObject:forKey:]: key cannot be nil");
   if (!value) raise("-[NSMutableDictionary setObject:forKey:]: object cannot be nil (key: " + key->description() + ")");
-  long i = find(key);
-  if (i >= 0) {
-    entries_[static_cast<size_t>(i)].value = value;
-    return;
+  place(Id(key), Id(value), key->hash());
+}
+
+void NSDictionary::place(Id key, Id value, size_t hash) {
+  auto range = index_.equal_range(hash);
+  for (auto it = range.first; it != range.second; ++it) {
+    if (entries_[it->second].key->isEqual(key.get())) {
+      entries_[it->second].value = std::move(value);
+      return;
+    }
   }
-  Id stored = key->copy();
-  index_.emplace(stored->hash(), entries_.size());
-  entries_.push_back({std::move(stored), Id(value)});
+  index_.emplace(hash, entries_.size());
+  entries_.push_back({key->copy(), std::move(value)});
 }
 
 void NSDictionary::remove(const NSObject* key) {

@@ -27,6 +27,9 @@ class NSDictionary : public NSObject {
   static Ref<NSDictionary> dictionary();
   // {{key, value}, ...}; a later entry with an equal key replaces the earlier one.
   static Ref<NSDictionary> dictionaryWithEntries(std::initializer_list<Entry> entries);
+  // The same, taking the entries over; for equal keys the last value stays
+  // at the place of the first key. Raises for a nil key or value.
+  static Ref<NSDictionary> dictionaryWithEntries(std::vector<Entry>&& entries);
   static Ref<NSDictionary> dictionaryWithDictionary(const NSDictionary* other);
 
   uint64_t count() const { return entries_.size(); }
@@ -50,6 +53,9 @@ class NSDictionary : public NSObject {
 
  protected:
   void set(NSObject* key, NSObject* value);
+  // Stores `value` under `key` (whose hash is `hash`), replacing the value
+  // of an equal key in its place.
+  void place(Id key, Id value, size_t hash);
   void remove(const NSObject* key);
   void clear();
   long find(const NSObject* key) const;
