@@ -20,7 +20,7 @@ namespace {
 
 // Every class starts with this cache. Its epoch is never current, so it is
 // never probed and needs no slots.
-MethodCache gEmptyCache{0, 0, 0};
+MethodCache gEmptyCache{{0}, 0, 0};
 
 // Everything mutable about classes and protocols is guarded by one lock; the
 // message-send fast path never takes it.
@@ -29,6 +29,7 @@ struct Registry {
   std::unordered_map<std::string, Class> classes;  // allocated pairs, registered or not
   std::unordered_map<std::string, Protocol> protocols;
   std::vector<MethodCache*> retiredCaches;
+  size_t retiredBytes = 0;
   int registeredCount = 0;
 };
 
@@ -47,11 +48,26 @@ SelectorTable& selectors() {
   return *t;
 }
 
+size_t cacheBytes(uint32_t capacity) { return sizeof(MethodCache) + capacity * sizeof(CacheSlot); }
+
 MethodCache* newCache(uint32_t capacity, uint64_t epoch) {
-  void* memory = ::operator new(sizeof(MethodCache) + capacity * sizeof(CacheSlot));
-  auto* c = new (memory) MethodCache{epoch, capacity - 1, 0};
+  void* memory = ::operator new(cacheBytes(capacity));
+  auto* c = new (memory) MethodCache{{epoch}, capacity - 1, 0};
   for (uint32_t i = 0; i < capacity; ++i) new (c->slots() + i) CacheSlot;
   return c;
+}
+
+// Empties a stale cache for `epoch`. Its epoch reads 0 meanwhile, so that
+// a reader probing it now finds it changed when it checks after its probe.
+void emptyForEpoch(MethodCache* c, uint64_t epoch) {
+  c->epoch.store(0, std::memory_order_relaxed);
+  std::atomic_thread_fence(std::memory_order_release);
+  for (uint32_t i = 0; i <= c->mask; ++i) {
+    c->slots()[i].sel.store(nullptr, std::memory_order_relaxed);
+    c->slots()[i].method.store(nullptr, std::memory_order_relaxed);
+  }
+  c->occupied = 0;
+  c->epoch.store(epoch, std::memory_order_release);
 }
 
 void cacheInsert(MethodCache* c, SEL sel, Method m) {
@@ -73,14 +89,13 @@ void cacheFill(Registry& r, Class cls, SEL sel, Method m) {
   MethodCache* c = cls->cache.load(std::memory_order_relaxed);
   uint64_t epoch = gMethodEpoch.load(std::memory_order_relaxed);
   MethodCache* next = c;
-  if (c->epoch == epoch && cacheContains(c, sel)) {
+  if (c->epoch.load(std::memory_order_relaxed) == epoch && cacheContains(c, sel)) {
     return;  // another thread missed on the same selector and filled it first
-  } else if (c->epoch != epoch) {
-    // Sized for what the class used before, so that a busy class does not
-    // regrow (and retire a cache per doubling) after every new epoch.
-    uint32_t capacity = 8;
-    while (capacity < (c->occupied + 1) * 2) capacity *= 2;
-    next = newCache(capacity, epoch);
+  } else if (c == &gEmptyCache) {
+    next = newCache(8, epoch);
+  } else if (c->epoch.load(std::memory_order_relaxed) != epoch) {
+    // Refilled where it is, at the size the class needed before.
+    emptyForEpoch(c, epoch);
   } else if ((c->occupied + 1) * 2 > c->mask + 1) {
     next = newCache((c->mask + 1) * 2, epoch);
     for (uint32_t i = 0; i <= c->mask; ++i) {
@@ -91,7 +106,10 @@ void cacheFill(Registry& r, Class cls, SEL sel, Method m) {
   cacheInsert(next, sel, m);
   if (next != c) {
     cls->cache.store(next, std::memory_order_release);
-    if (c != &gEmptyCache) r.retiredCaches.push_back(c);
+    if (c != &gEmptyCache) {
+      r.retiredCaches.push_back(c);
+      r.retiredBytes += cacheBytes(c->mask + 1);
+    }
   }
 }
 
@@ -179,15 +197,21 @@ void flushMethodCaches() {
   gMethodEpoch.fetch_add(1, std::memory_order_acq_rel);
 }
 
+RetiredCaches retiredMethodCaches() {
+  Registry& r = registry();
+  std::lock_guard<std::mutex> g(r.lock);
+  return {r.retiredCaches.size(), r.retiredBytes};
+}
+
 void throwUnrecognized(id receiver, SEL sel) {
   throw Exception(kInvalidArgumentException,
                   messageName(receiver, sel) + ": unrecognized selector sent to " + receiverKind(receiver));
 }
 
 void throwSignatureMismatch(id receiver, SEL sel, Method m, const std::string& callerSignature) {
-  throw Exception(kInvalidArgumentException, messageName(receiver, sel) + ": signature mismatch: the method's type is \"" +
-                                                 m->types + "\" (" + normalizeEncoding(m->types) +
-                                                 ") but the message was sent as " + callerSignature);
+  throw Exception(kInvalidArgumentException,
+                  messageName(receiver, sel) + ": signature mismatch: the method's type is \"" + m->types + "\" (" +
+                      normalizeEncoding(m->types) + ") but the message was sent as " + callerSignature);
 }
 
 void throwBadArgument(id receiver, SEL sel, int index, const char* expected, id got) {
@@ -197,16 +221,14 @@ void throwBadArgument(id receiver, SEL sel, int index, const char* expected, id 
 }
 
 void throwBadReceiver(id receiver, SEL sel, const char* expected) {
-  throw Exception(kInvalidArgumentException, messageName(receiver, sel) +
-                                                 ": the implementation was written for receivers of C++ type " +
-                                                 expected + ", which an instance of " + receiver->isa()->name +
-                                                 " is not");
+  throw Exception(kInvalidArgumentException,
+                  messageName(receiver, sel) + ": the implementation was written for receivers of C++ type " +
+                      expected + ", which an instance of " + receiver->isa()->name + " is not");
 }
 
 void throwBadResult(id receiver, SEL sel, const char* expected, id got) {
   throw Exception(kInvalidArgumentException, messageName(receiver, sel) + ": returned an instance of " +
-                                                 got->isa()->name + " where C++ type " + expected +
-                                                 " was expected");
+                                                 got->isa()->name + " where C++ type " + expected + " was expected");
 }
 
 void throwUnconstructible(const char* type) {
@@ -595,11 +617,21 @@ std::string normalizeEncoding(std::string_view types) {
     size_t next = skipType(types, i);
     switch (c) {
       case '@':
-      case '#': out += '@'; break;
-      case '^': out += '^'; break;
-      case 'l': out += 'i'; break;
-      case 'L': out += 'I'; break;
-      default: out.append(types.substr(i, next - i)); break;
+      case '#':
+        out += '@';
+        break;
+      case '^':
+        out += '^';
+        break;
+      case 'l':
+        out += 'i';
+        break;
+      case 'L':
+        out += 'I';
+        break;
+      default:
+        out.append(types.substr(i, next - i));
+        break;
     }
     i = next;
   }
