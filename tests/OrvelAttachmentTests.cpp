@@ -12,6 +12,7 @@
 #include <thread>
 #include <vector>
 
+#include "Device/Device.h"
 #include "LoopbackHttpServer.h"
 #include "UserNotifications/UserNotifications.h"
 #include "support/OrvelLocalTestSupport.h"
@@ -199,6 +200,19 @@ TEST_F(OrvelAttachments, AnErrorPageIsOfferedToTheFactoryLikeAnyBody) {
   EXPECT_TRUE(endsWith(offers[0].path, ".html"));
   EXPECT_EQ(offers[0].contents, "<h1>gone</h1>");
   EXPECT_FALSE(offers[0].accepted);
+}
+
+TEST_F(OrvelAttachments, OnTheDeviceSettlingShowsTheOutcomeAndTheHostNeedsNoWaitingOfItsOwn) {
+  Device device;
+  auto content = makeContent("media");
+  content->setUserInfo(NSDictionary::dictionaryWithEntries({{str("attachment"), str(http.url("/pic.jpg"))}}));
+  HandlerProbe probe;
+  orveltest::addLocalNotification(makeRequest(str("settled"), content), probe);
+  device.settle();
+  ASSERT_EQ(probe.count(), 1u) << "downloaded, attached and scheduled before settle() returned";
+  auto* request = cast<UNNotificationRequest>(probe.calls()[0].result.get());
+  ASSERT_TRUE(request);
+  EXPECT_EQ(request->content()->attachments()->count(), 1u);
 }
 
 TEST_F(OrvelAttachments, FailedDownloadsScheduleTheNotificationWithoutMedia) {
