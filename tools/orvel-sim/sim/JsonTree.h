@@ -64,6 +64,9 @@ struct JsonNode {
   bool isBool() const { return type == Type::Bool; }
   // The first member of that name, or null.
   const JsonNode* find(std::string_view key) const;
+  JsonNode* find(std::string_view key) {
+    return const_cast<JsonNode*>(static_cast<const JsonNode*>(this)->find(key));
+  }
   // "an object", "a string", "the number 3", ... for messages.
   std::string describe() const;
 };

@@ -605,10 +605,16 @@ class Checker {
     if (const JsonNode* v = root.find("os")) sc.versions = versions(*v);
     if (const JsonNode* v = root.find("description")) sc.description = string(*v, "\"description\"");
     if (const JsonNode* v = root.find("host")) host(*v, sc.host);
-    const JsonNode* steps = root.find("steps");
+    JsonNode* steps = root.find("steps");
     if (!steps) fail(root.at, "a scenario needs \"steps\", a list of steps");
     if (!steps->isArray()) fail(steps->at, "\"steps\" is a list of steps, not " + steps->describe());
-    for (const JsonNode& s : steps->items) sc.steps.push_back(step(s));
+    // Each step's part of the tree goes once the step is read, so that a
+    // long scenario does not hold its whole tree and all its steps at once.
+    sc.steps.reserve(steps->items.size());
+    for (JsonNode& s : steps->items) {
+      sc.steps.push_back(step(s));
+      s = JsonNode();
+    }
     return sc;
   }
 
