@@ -58,22 +58,24 @@ MethodCache* newCache(uint32_t capacity, uint64_t epoch) {
 }
 
 // Empties a stale cache for `epoch`. Its epoch reads 0 meanwhile, so that
-// a reader probing it now finds it changed when it checks after its probe.
+// a reader probing it now finds it changed when it checks after its probe:
+// every slot store releases, so a reader that sees one sees the 0 too.
 void emptyForEpoch(MethodCache* c, uint64_t epoch) {
   c->epoch.store(0, std::memory_order_relaxed);
-  std::atomic_thread_fence(std::memory_order_release);
   for (uint32_t i = 0; i <= c->mask; ++i) {
-    c->slots()[i].sel.store(nullptr, std::memory_order_relaxed);
-    c->slots()[i].method.store(nullptr, std::memory_order_relaxed);
+    c->slots()[i].sel.store(nullptr, std::memory_order_release);
+    c->slots()[i].method.store(nullptr, std::memory_order_release);
   }
   c->occupied = 0;
   c->epoch.store(epoch, std::memory_order_release);
 }
 
+// Both stores release, so that a reader that sees either also sees
+// everything the writer did before (an emptying refill's epoch of 0).
 void cacheInsert(MethodCache* c, SEL sel, Method m) {
   uint32_t i = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(sel) >> 4) & c->mask;
   while (c->slots()[i].sel.load(std::memory_order_relaxed) != nullptr) i = (i + 1) & c->mask;
-  c->slots()[i].method.store(m, std::memory_order_relaxed);
+  c->slots()[i].method.store(m, std::memory_order_release);
   c->slots()[i].sel.store(sel, std::memory_order_release);
   ++c->occupied;
 }

@@ -110,9 +110,10 @@ inline Method detail::lookUpMethod(Class cls, SEL sel) {
       // selector never matches an empty slot.
       if (k == nullptr) break;
       if (k == sel) {
-        Method m = slots[i].method.load(std::memory_order_relaxed);
-        // The cache was not emptied for refilling while it was probed.
-        std::atomic_thread_fence(std::memory_order_acquire);
+        // A method stored by a refill that began after the probe began
+        // brings the refill's epoch of 0 with it (release and acquire), so
+        // the check below sees that the cache changed under the probe.
+        Method m = slots[i].method.load(std::memory_order_acquire);
         if (c->epoch.load(std::memory_order_relaxed) == epoch) return m;
         break;
       }
