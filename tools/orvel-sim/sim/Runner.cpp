@@ -43,17 +43,31 @@ class AttachmentServer {
     server_.Get("/notes.txt", [](const httplib::Request&, httplib::Response& res) {
       res.set_content("not a media file\n", "text/plain");
     });
+    // A few small files for one client at a time: two threads, not the
+    // library's default of one per processor and more, and one request per
+    // connection so that neither thread sits in an idle connection.
+    server_.new_task_queue = [] { return new httplib::ThreadPool(2); };
+    server_.set_keep_alive_max_count(1);
     port_ = server_.bind_to_any_port("127.0.0.1");
     if (port_ <= 0) throw std::runtime_error("cannot serve attachments on 127.0.0.1");
     // Bound and listening already: connections wait in the backlog until
     // the thread accepts them.
     thread_ = std::thread([this] {
-      server_.listen_after_bind();
+      try {
+        server_.listen_after_bind();
+      } catch (...) {
+        // Its threads could not start (out of memory): the server never
+        // runs, which the constructor reports.
+      }
       finished_ = true;
     });
     // stop() only reaches a server whose accept loop has begun; a server
     // stopped before that would then accept for ever. The loop begins at once.
     while (!server_.is_running() && !finished_) std::this_thread::yield();
+    if (!server_.is_running()) {
+      thread_.join();
+      throw std::runtime_error("cannot serve attachments on 127.0.0.1: the server did not start");
+    }
   }
   ~AttachmentServer() {
     server_.stop();

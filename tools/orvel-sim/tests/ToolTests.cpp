@@ -10,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -358,6 +359,26 @@ TEST(SimToolCrash, AByteOrderMarkOnAFileOrStandardInputIsRead) {
 TEST(SimToolMemory, StandardInputIsCutAtTheSameSixteenMebibytesAsAFile) {
   expectBadInput(sim({"run", "-"}, "", std::string((16 << 20) + 1, ' ')),
                  "<stdin>:1:1: cannot read: larger than 16 MiB");
+}
+
+TEST(SimToolMemory, RunningOutOfMemoryEndsWithAMessageAndStatusOne) {
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+  GTEST_SKIP() << "the sanitizers reserve more address space than the limit leaves";
+#else
+  // 400,000 steps take far more than 300 MB once read; the program is
+  // limited to that much address space (it once ended in an uncaught
+  // std::bad_alloc).
+  std::string steps;
+  for (int i = 0; i < 400000; ++i) steps += R"({"note": "n"}, )";
+  fs::path large = writeFile("large.json", R"({"steps": [)" + steps + R"({"note": "end"}]})");
+  fs::path err = scratch() / "oom-err";
+  std::string command = "prlimit --as=314572800 " + std::string(ORVEL_SIM_EXECUTABLE) + " run " + large.string() +
+                        " >/dev/null 2>" + err.string();
+  int status = std::system(command.c_str());
+  ASSERT_TRUE(WIFEXITED(status)) << "it ended by a signal";
+  EXPECT_EQ(WEXITSTATUS(status), 1);
+  EXPECT_EQ(slurp(err), "orvel-sim: out of memory\n");
+#endif
 }
 
 TEST(SimToolMessage, PositionsEscapesAndEmptyOptions) {
