@@ -12,32 +12,49 @@
 //                           (anything above 0 grows with every event)
 // The library's log lines are formatted but dropped, as in
 // interception_bench.
+//
+// BM_HostAfterPushes is a long-lived host instead: the simulated device
+// delivers pushes to a running application in the background (the library
+// intercepting its delegate), and the user clears what is shown every 100
+// pushes. Its counters are the bytes of C++ memory in use after the first
+// tenth of the pushes and after all of them, their difference per push,
+// and the process's resident and peak memory at the end.
 #include <benchmark/benchmark.h>
+#include <malloc.h>
 
 #include <atomic>
 #include <cstdlib>
+#include <fstream>
 #include <new>
+#include <string>
 
 #include "BenchDelivery.h"
 #include "BenchSummary.h"
+#include "Device/Device.h"
 
 namespace {
 
 std::atomic<uint64_t> gAllocations{0};
 std::atomic<uint64_t> gFrees{0};
 std::atomic<uint64_t> gBytes{0};
+std::atomic<int64_t> gLiveBytes{0};  // as malloc counts them
+
+void* counted(void* p) {
+  if (p) gLiveBytes.fetch_add(static_cast<int64_t>(malloc_usable_size(p)), std::memory_order_relaxed);
+  return p;
+}
 
 void* allocate(std::size_t size) {
   gAllocations.fetch_add(1, std::memory_order_relaxed);
   gBytes.fetch_add(size, std::memory_order_relaxed);
-  return std::malloc(size == 0 ? 1 : size);
+  return counted(std::malloc(size == 0 ? 1 : size));
 }
 
 void* allocateAligned(std::size_t size, std::align_val_t alignment) {
   gAllocations.fetch_add(1, std::memory_order_relaxed);
   gBytes.fetch_add(size, std::memory_order_relaxed);
   auto align = static_cast<std::size_t>(alignment);
-  return std::aligned_alloc(align, (size + align - 1) / align * align);
+  return counted(std::aligned_alloc(align, (size + align - 1) / align * align));
 }
 
 // Every replaced operator new allocates with malloc or aligned_alloc, so
@@ -48,6 +65,7 @@ void* allocateAligned(std::size_t size, std::align_val_t alignment) {
 void release(void* p) {
   if (!p) return;
   gFrees.fetch_add(1, std::memory_order_relaxed);
+  gLiveBytes.fetch_sub(static_cast<int64_t>(malloc_usable_size(p)), std::memory_order_relaxed);
   std::free(p);
 }
 #pragma GCC diagnostic pop
@@ -149,6 +167,52 @@ void BM_LogLineFormatting(benchmark::State& state) {
   reportPerEvent(state, before, after);
 }
 BENCHMARK(BM_LogLineFormatting);
+
+// "VmRSS" or "VmHWM" of this process, in MiB.
+double statusMiB(const std::string& field) {
+  std::ifstream status("/proc/self/status");
+  for (std::string line; std::getline(status, line);) {
+    if (line.rfind(field + ":", 0) == 0) return std::stod(line.substr(field.size() + 1)) / 1024;
+  }
+  return 0;
+}
+
+// 300,000 pushes; the test suite's short run (ORVEL_BENCH_QUICK) makes 3,000.
+int64_t pushCount() { return std::getenv("ORVEL_BENCH_QUICK") ? 3000 : 300000; }
+
+void BM_HostAfterPushes(benchmark::State& state) {
+  objc::DeviceOptions options;
+  options.keepRecords = false;
+  options.logPassOn = [](const std::string&) {};
+  objc::Device device(options);
+  device.launch([] { return objc::Id(objc::make<benchdelivery::InterceptedHost>()); });
+  device.setState(objc::AppState::Background);
+  // The order update, asking for background work too: shown, and the
+  // application woken for it.
+  auto payload = objc::NSMutableDictionary::dictionaryWithDictionary(benchdelivery::payload().get());
+  auto aps = objc::NSMutableDictionary::dictionaryWithDictionary(objc::asDictionary(payload->objectForKey("aps")));
+  aps->setObject(objc::NSNumber::numberWithInteger(1), "content-available");
+  payload->setObject(aps->copy(), "aps");
+  auto clearShown = [&] {
+    objc::UNUserNotificationCenter::currentNotificationCenter()->removeAllDeliveredNotifications();
+    objc::UIApplication::sharedApplication()->setApplicationIconBadgeNumber(0);
+  };
+  const int64_t total = state.max_iterations;
+  int64_t pushed = 0, liveAfterTenth = 0;
+  for (auto _ : state) {
+    device.push(payload.get());
+    if (++pushed % 100 == 0) clearShown();
+    if (pushed == total / 10) liveAfterTenth = gLiveBytes.load();
+  }
+  const int64_t liveAtEnd = gLiveBytes.load();
+  state.counters["live_bytes_after_tenth"] = static_cast<double>(liveAfterTenth);
+  state.counters["live_bytes_at_end"] = static_cast<double>(liveAtEnd);
+  state.counters["growth_bytes_per_push"] =
+      static_cast<double>(liveAtEnd - liveAfterTenth) / static_cast<double>(total - total / 10);
+  state.counters["rss_mib"] = statusMiB("VmRSS");
+  state.counters["peak_rss_mib"] = statusMiB("VmHWM");
+}
+BENCHMARK(BM_HostAfterPushes)->Iterations(pushCount())->Repetitions(1)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

@@ -59,5 +59,6 @@ int main(int argc, char** argv) {
       {
           {"payload handling / JSON library parse", "BM_PayloadHandling", "BM_ParseWithJSONLibrary", 1.0},
           {"payload handling / JSON bridge parse", "BM_PayloadHandling", "BM_ParseWithJSONBridge", 1.0},
+          {"JSON bridge parse / JSON library parse", "BM_ParseWithJSONBridge", "BM_ParseWithJSONLibrary", 1.2},
       });
 }

@@ -17,8 +17,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   JSONError error;
   Id value = JSONParse(text, &error);
   if (!value) {
-    size_t lines = 1;
-    for (char c : text) lines += c == '\n';
+    JSONCursor end(text);
+    end.moveTo(text.size());
+    const size_t lines = end.line();
     FUZZ_REQUIRE(error.line >= 1 && error.line <= lines && error.column >= 1 && !error.message.empty(),
                  quoted(text) + " failed with " + quoted(error.describe()));
     return 0;

@@ -11,6 +11,7 @@
 #include <string>
 #include <string_view>
 
+#include "Foundation/NSJSONSerialization.h"
 #include "fuzz_check.h"
 #include "sim/Scenario.h"
 
@@ -18,21 +19,15 @@ using orvel_fuzz::quoted;
 
 namespace {
 
-// Lines and columns counted as the reader counts them, to check that a
-// reported position exists.
+// Whether a position names a place in the text (its end included), lines
+// and columns counted as the reader counts them.
 bool positionInside(std::string_view text, const orvelsim::Position& at) {
-  size_t line = 1, column = 1;
-  for (size_t i = 0;; ++i) {
-    if (line == at.line && column == at.column) return true;
-    if (i == text.size()) return false;
-    auto c = static_cast<unsigned char>(text[i]);
-    if (c == '\n') {
-      ++line;
-      column = 1;
-    } else if ((c & 0xC0) != 0x80) {
-      ++column;
-    }
+  objc::JSONCursor cursor(text);
+  for (size_t i = objc::JSONTextStart(text); i <= text.size(); ++i) {
+    cursor.moveTo(i);
+    if (cursor.line() == at.line && cursor.column() == at.column) return true;
   }
+  return false;
 }
 
 }  // namespace

@@ -12,6 +12,10 @@
 # New inputs libFuzzer finds go to <build>/fuzz-corpus/<name>/ and are
 # reused by later runs; the repository's seeds are never written. To rerun
 # one failing input: <build>/fuzz/fuzz_<name> <file>
+#
+# A target whose source has a line "// fuzz-versions: 9.3 13.0" runs once
+# per version, each with ORVEL_SYSTEM_VERSION set (rerun a failing input the
+# same way).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
@@ -39,36 +43,51 @@ export UBSAN_OPTIONS="${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}"
 
 failed=()
 summary=()
+# "name" or "name@version" for each run.
+runs=()
 for name in $targets; do
+  versions=$(sed -n 's|^// fuzz-versions:[[:space:]]*||p' "fuzz/$name.cpp" 2>/dev/null || true)
+  if [ -z "$versions" ]; then
+    runs+=("$name")
+  else
+    for version in $versions; do runs+=("$name@$version"); done
+  fi
+done
+
+for run in "${runs[@]}"; do
+  name="${run%@*}"
+  version=""
+  [ "$run" != "$name" ] && version="${run#*@}"
   exe="$build/fuzz/fuzz_$name"
   if [ ! -x "$exe" ]; then
     echo "fuzz: no target $name (expected $exe)" >&2
-    failed+=("$name")
+    failed+=("$run")
     continue
   fi
   corpus="$build/fuzz-corpus/$name"
-  artifacts="$build/fuzz-artifacts/$name"
-  log="$build/fuzz-logs/$name.log"
+  artifacts="$build/fuzz-artifacts/${run/@/-}"
+  log="$build/fuzz-logs/${run/@/-}.log"
   rm -rf "$artifacts"
   mkdir -p "$corpus" "$artifacts" "$(dirname "$log")"
   if [ -d "fuzz/corpus/$name" ]; then cp -R "fuzz/corpus/$name/." "$corpus/"; fi
   options=(-max_total_time="$seconds" -timeout=10 -print_final_stats=1 -artifact_prefix="$artifacts/")
   if [ -f "fuzz/$name.dict" ]; then options+=(-dict="fuzz/$name.dict"); fi
 
-  echo "== fuzz $name for ${seconds}s"
+  echo "== fuzz $run for ${seconds}s"
   status=0
   # The outer limit only catches a fuzzer that ignores its own.
-  timeout --kill-after=30 "$((seconds + 300))" "$exe" "${options[@]}" "$corpus" >"$log" 2>&1 || status=$?
+  ORVEL_SYSTEM_VERSION="${version:-${ORVEL_SYSTEM_VERSION:-}}" \
+    timeout --kill-after=30 "$((seconds + 300))" "$exe" "${options[@]}" "$corpus" >"$log" 2>&1 || status=$?
 
   execs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -1)
   rate=$(sed -n 's/^stat::average_exec_per_sec: *//p' "$log" | tail -1)
   rss=$(sed -n 's/^stat::peak_rss_mb: *//p' "$log" | tail -1)
   coverage=$(grep -oE 'cov: [0-9]+ ft: [0-9]+ corp: [0-9]+/[0-9]+[a-zA-Z]*' "$log" | tail -1 || true)
-  line="$name: ${execs:-?} runs, ${rate:-?}/s, ${coverage:-no coverage line}, peak ${rss:-?} MB"
+  line="$run: ${execs:-?} runs, ${rate:-?}/s, ${coverage:-no coverage line}, peak ${rss:-?} MB"
   if [ "$status" -ne 0 ]; then
     line="$line, FAILED (exit $status)"
-    failed+=("$name")
-    echo "-- $name failed; end of $log:"
+    failed+=("$run")
+    echo "-- $run failed; end of $log:"
     tail -n 80 "$log"
     ls -1 "$artifacts" | sed "s|^|   kept: $artifacts/|"
   fi

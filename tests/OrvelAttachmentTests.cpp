@@ -12,6 +12,7 @@
 #include <thread>
 #include <vector>
 
+#include "Device/Device.h"
 #include "LoopbackHttpServer.h"
 #include "UserNotifications/UserNotifications.h"
 #include "support/OrvelLocalTestSupport.h"
@@ -212,6 +213,19 @@ TEST_F(OrvelAttachments, AnErrorStatusOrAnEmptyBodyIsAFailedDownload) {
     EXPECT_EQ(attachments->objectAtIndex(0), own.get());
   }
   EXPECT_TRUE(downloadOffers().empty()) << "nothing is offered to the factory";
+}
+
+TEST_F(OrvelAttachments, OnTheDeviceSettlingShowsTheOutcomeAndTheHostNeedsNoWaitingOfItsOwn) {
+  Device device;
+  auto content = makeContent("media");
+  content->setUserInfo(NSDictionary::dictionaryWithEntries({{str("attachment"), str(http.url("/pic.jpg"))}}));
+  HandlerProbe probe;
+  orveltest::addLocalNotification(makeRequest(str("settled"), content), probe);
+  device.settle();
+  ASSERT_EQ(probe.count(), 1u) << "downloaded, attached and scheduled before settle() returned";
+  auto* request = cast<UNNotificationRequest>(probe.calls()[0].result.get());
+  ASSERT_TRUE(request);
+  EXPECT_EQ(request->content()->attachments()->count(), 1u);
 }
 
 TEST_F(OrvelAttachments, FailedDownloadsScheduleTheNotificationWithoutMedia) {

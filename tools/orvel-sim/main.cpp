@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <iostream>
+#include <new>
 #include <optional>
 #include <string>
 #include <vector>
@@ -28,17 +29,26 @@ struct Options {
   std::string os;
   bool json = false;
   std::string clock;
+  // Every command takes --os and --clock; these say whether any was given
+  // (an empty value is a mistake, not the default).
+  std::vector<CLI::Option*> osOptions, clockOptions;
   std::string file;
   std::string state = "active";
   bool open = false;
 };
 
 void addCommonOptions(CLI::App& app, Options& o) {
-  app.add_option("--os", o.os,
-                 "Simulated system version, such as 9.3 or 13.0; a comma-separated list runs the input once per "
-                 "version, each in its own process, and ends with a table of what differed");
+  o.osOptions.push_back(
+      app.add_option("--os", o.os,
+                     "Simulated system version, such as 9.3 or 13.0; a comma-separated list runs the input once per "
+                     "version, each in its own process, and ends with a table of what differed"));
   app.add_flag("--json", o.json, "Write JSON Lines (one record per line) instead of the readable timeline");
-  app.add_option("--clock", o.clock, "The device clock's start, ISO-8601 (default 2026-01-01T00:00:00Z)");
+  o.clockOptions.push_back(
+      app.add_option("--clock", o.clock, "The device clock's start, ISO-8601 (default 2026-01-01T00:00:00Z)"));
+}
+
+bool given(const std::vector<CLI::Option*>& options) {
+  return std::any_of(options.begin(), options.end(), [](const CLI::Option* option) { return option->count() > 0; });
 }
 
 std::vector<std::string> splitVersions(const std::string& list) {
@@ -86,9 +96,9 @@ class Output {
   }
   void summary(const std::string& what) {
     if (json_) return;
-    std::cout << "\n" << what << ": ";
+    std::cout << "\n" << printable(what) << ": ";
     if (!stopped_.empty()) {
-      std::cout << "the run stopped (" << stopped_ << ")";
+      std::cout << "the run stopped (" << printable(stopped_) << ")";
     } else if (failed_) {
       std::cout << failed_ << " of " << checked_ << " expectations FAILED";
     } else if (checked_) {
@@ -111,9 +121,7 @@ class Output {
   double lastTime_ = 0;
 };
 
-}  // namespace
-
-int main(int argc, char** argv) {
+int run(int argc, char** argv) {
   // The version the library saw when it was loaded with this process.
   const std::string loadedVersion = objc::UIDevice::currentDevice()->systemVersion()->utf8();
 
@@ -199,16 +207,22 @@ int main(int argc, char** argv) {
   }
 
   RunOptions runOptions;
-  if (!o.clock.empty()) {
+  if (given(o.clockOptions)) {
     std::optional<double> start = parseISO8601(o.clock);
-    if (!start) return badUsage("--clock: \"" + o.clock + "\" is not an ISO-8601 time such as 2026-01-01T08:00:00Z");
+    if (!start) {
+      return badUsage("--clock: " + displayQuoted(o.clock) + " is not an ISO-8601 time such as 2026-01-01T08:00:00Z");
+    }
     runOptions.startTime = *start;
   }
   std::vector<std::string> versions = scenario.versions;
-  if (!o.os.empty()) versions = splitVersions(o.os);
+  if (given(o.osOptions)) versions = splitVersions(o.os);
   if (versions.empty()) versions = {loadedVersion};
   for (const auto& v : versions) {
-    if (!isVersion(v)) return badUsage("--os: \"" + v + "\" is not a system version such as 9.3 or 13.0");
+    if (!isVersion(v)) {
+      return badUsage("--os: " + displayQuoted(v) +
+                      " is not a system version such as 9.3 or 13.0 (dot-separated whole numbers, each at most " +
+                      std::to_string(INT64_MAX) + ")");
+    }
   }
 
   const std::string title = push->parsed()  ? "push " + displayName(o.file)
@@ -230,39 +244,29 @@ int main(int argc, char** argv) {
 
   // ---- otherwise each version in a process of its own ----
   std::vector<std::string> arguments(argv + 1, argv + argc);
-  std::string self;
-  try {
-    self = selfExecutable();
-  } catch (const std::exception& e) {
-    std::cerr << "orvel-sim: " << e.what() << "\n";
-    return 1;
-  }
-  std::vector<std::vector<Record>> runs;
+  const std::string self = selfExecutable();
+  // Each run's records are shown as they come and summed up for the
+  // comparison; none is kept.
+  std::vector<RunSummary> runs;
   int status = 0;
   for (const auto& version : versions) {
     out.heading(title + " on system " + version);
-    std::vector<Record> records;
-    ChildResult child;
-    try {
-      child = runChild(self, childArguments(arguments, version), version, input, [&](const std::string& line) {
-        Json parsed = Json::parse(line, nullptr, false);
-        if (parsed.is_discarded() || !parsed.is_object()) {
-          std::cout << line << "\n";  // not a record: pass it on as it is
-          return;
-        }
-        Record r = Record::fromJson(parsed);
-        records.push_back(r);
-        out.write(r, versions.size() > 1 ? version : "");
-      });
-    } catch (const std::exception& e) {
-      std::cerr << "orvel-sim: " << e.what() << "\n";
-      return 1;
-    }
+    RunSummary summary;
+    ChildResult child =
+        runChild(self, childArguments(arguments, version), version, input, [&](const std::string& line) {
+          std::optional<Record> r = Record::fromJson(Json::parse(line, nullptr, false));
+          if (!r) {
+            std::cout << printable(line) << "\n";  // not a record: pass it on
+            return;
+          }
+          summary.add(*r);
+          out.write(*r, versions.size() > 1 ? version : "");
+        });
     if (!child.problem.empty())
       std::cerr << "orvel-sim: the run on system " << version << " failed: " << child.problem << "\n";
     out.summary(title + " on system " + version);
     status = std::max(status, child.exitStatus);
-    runs.push_back(std::move(records));
+    runs.push_back(std::move(summary));
   }
   if (versions.size() > 1) {
     Comparison comparison = Comparison::of(versions, runs);
@@ -277,4 +281,18 @@ int main(int argc, char** argv) {
     }
   }
   return status;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  // Whatever goes wrong ends with a message and a status, never an abort.
+  try {
+    return run(argc, argv);
+  } catch (const std::bad_alloc&) {
+    std::cerr << "orvel-sim: out of memory\n";
+  } catch (const std::exception& e) {
+    std::cerr << "orvel-sim: " << printable(e.what()) << "\n";
+  }
+  return 1;
 }

@@ -1,6 +1,7 @@
 #include "Device/Device.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cinttypes>
 #include <cmath>
 #include <cstdio>
@@ -16,6 +17,10 @@ namespace {
 constexpr double kSettleWaitSeconds = 10.0;
 // A host that keeps queueing work for ever still lets a step end.
 constexpr int kMaxSettleRounds = 1000;
+
+double monotonicSeconds() {
+  return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
+}
 }  // namespace
 
 const char* appStateName(AppState state) {
@@ -59,8 +64,9 @@ void Device::Impl::record(const char* kind, RecordFields fields) {
   // may log all the time.
   if (std::string_view(kind) != "log") activity.fetch_add(1, std::memory_order_relaxed);
   std::lock_guard<std::recursive_mutex> g(recordLock);
-  log.push_back(DeviceRecord{now(), kind, std::move(fields)});
-  if (observer) observer(log.back());
+  DeviceRecord made{now(), kind, std::move(fields)};
+  if (observer) observer(made);
+  if (options.keepRecords) log.push_back(std::move(made));
 }
 
 Ref<NSString> uuidLikeIdentifier(std::mt19937_64& random) {
@@ -148,12 +154,26 @@ Device::Impl::StepScope::StepScope(Impl& i) : impl(i) {
 
 Device::Impl::StepScope::~StepScope() { --impl.stepDepth; }
 
+// Settled also means no URL download in flight: the library's attachment
+// downloads end on their sessions' queues, and what they lead to (a request
+// added to the centre, the host told) is settled in turn.
+void Device::Impl::settle() {
+  settleQueues();
+  const double deadline = monotonicSeconds() + options.downloadWaitSeconds;
+  while (URLSessionDownloadsInFlight() > 0) {
+    double left = deadline - monotonicSeconds();
+    if (left <= 0) break;
+    runMainUntil([] { return URLSessionDownloadsInFlight() == 0; }, left);
+    settleQueues();
+  }
+}
+
 // A round fires what is due, runs the main queue, then waits for a marker
 // to pass through the notification centre's serial queue, so that every
 // completion queued before it has run (and its main-queue work is run as it
 // arrives). Settled means two rounds in a row in which nothing happened:
 // the second one also catches what the first one's waiting ran.
-void Device::Impl::settle() {
+void Device::Impl::settleQueues() {
   int quietRounds = 0;
   for (int round = 0; round < kMaxSettleRounds && quietRounds < 2; ++round) {
     uint64_t before = activity.load();
@@ -179,6 +199,8 @@ void Device::settle() {
 
 double Device::now() const { return impl_->now(); }
 
+const DeviceOptions& Device::options() const { return impl_->options; }
+
 void Device::advance(double seconds) {
   if (!(seconds >= 0) || !std::isfinite(seconds)) {
     throw Exception(kInvalidArgumentException, "the clock only moves forward by a finite number of seconds");
@@ -187,7 +209,7 @@ void Device::advance(double seconds) {
   Impl& d = *impl_;
   double target = d.now() + seconds;
   d.settle();
-  for (;;) {
+  for (int firings = 0; firings < kMaxFiringsPerAdvance; ++firings) {
     double next = d.nextEventTime();
     if (!(next <= target)) break;
     uint64_t before = d.activity.load();
@@ -252,6 +274,20 @@ void Device::setTimeZone(NSTimeZone* zone) {
 }
 
 void Device::setForegroundOrder(ForegroundOrder order) { impl_->foregroundOrder = order; }
+
+Device::Footprint Device::footprint() const {
+  Footprint f;
+  {
+    std::lock_guard<std::recursive_mutex> g(impl_->recordLock);
+    f.records = impl_->log.size();
+  }
+  std::lock_guard<std::mutex> g(impl_->lock);
+  f.deliveries = impl_->latestDelivery.size();
+  f.legacyScheduled = impl_->legacy.size();
+  f.notices = impl_->notices.size() + impl_->expectedNotices.size();
+  f.fetchHandlers = impl_->fetchHandlers.size();
+  return f;
+}
 
 std::vector<DeviceRecord> Device::records() const {
   std::lock_guard<std::recursive_mutex> g(impl_->recordLock);

@@ -599,15 +599,17 @@ std::vector<std::string> Device::deliveredIdentifiers() const {
   for (auto& n : impl_->centre->deliveredNotifications()) listed.push_back(identifierOf(n->request()));
   std::lock_guard<std::mutex> g(impl_->lock);
   for (const auto& n : impl_->notices) listed.push_back(n.identifier->utf8());
-  // Latest delivery first, each identifier once, then oldest first.
-  std::vector<std::string> ordered;
-  for (auto it = impl_->deliveries.rbegin(); it != impl_->deliveries.rend(); ++it) {
-    const std::string& id = (*it)->utf8();
-    if (std::find(listed.begin(), listed.end(), id) == listed.end()) continue;
-    if (std::find(ordered.begin(), ordered.end(), id) == ordered.end()) ordered.push_back(id);
+  // Each identifier once, in the order of its latest delivery.
+  std::vector<std::pair<uint64_t, std::string>> ordered;
+  for (auto& id : listed) {
+    auto delivered = impl_->latestDelivery.find(id);
+    if (delivered != impl_->latestDelivery.end()) ordered.emplace_back(delivered->second, std::move(id));
   }
-  std::reverse(ordered.begin(), ordered.end());
-  return ordered;
+  std::sort(ordered.begin(), ordered.end());
+  ordered.erase(std::unique(ordered.begin(), ordered.end()), ordered.end());
+  std::vector<std::string> out;
+  for (auto& [when, id] : ordered) out.push_back(std::move(id));
+  return out;
 }
 
 bool Device::openLatest() {

@@ -2,12 +2,14 @@
 #pragma once
 
 #include <atomic>
+#include <cstdint>
 #include <functional>
 #include <initializer_list>
 #include <memory>
 #include <mutex>
 #include <random>
 #include <string>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -54,6 +56,9 @@ struct Device::Impl final : UIApplicationSystem,
     Impl& impl;
   };
   void settle();
+  // One settling of the main queue and the centre's queue, without waiting
+  // for downloads.
+  void settleQueues();
   double nextEventTime();
   bool fireNextDue();
 
@@ -158,9 +163,13 @@ struct Device::Impl final : UIApplicationSystem,
     Id notice;
     Ref<NSString> identifier;
   };
-  std::vector<Notice> notices;                               // the notice bar as last seen
-  std::vector<Notice> expectedNotices;                       // identifiers chosen before the notice is added
-  std::vector<Ref<NSString>> deliveries;                     // every delivery, oldest first
+  std::vector<Notice> notices;          // the notice bar as last seen
+  std::vector<Notice> expectedNotices;  // identifiers chosen before the notice is added
+  // For each delivered notification still listed, when it was last
+  // delivered (a count of deliveries); forgotten once it is removed.
+  std::unordered_map<std::string, uint64_t> latestDelivery;
+  uint64_t deliveryCount = 0;
+  void noteDelivery(const std::string& identifier) { latestDelivery[identifier] = ++deliveryCount; }
   std::vector<std::shared_ptr<HandlerState>> fetchHandlers;  // not yet called
 
   std::recursive_mutex recordLock;

@@ -125,6 +125,7 @@ void Device::Impl::noticesChanged(UIApplication* application) {
       if (stays) {
         seen.push_back(n);
       } else {
+        latestDelivery.erase(n.identifier->utf8());
         changes.push_back({{"list", "notices"}, {"change", "removed"}, {"id", n.identifier->utf8()}});
       }
     }
@@ -142,7 +143,7 @@ void Device::Impl::noticesChanged(UIApplication* application) {
         identifier = uuidLikeIdentifier(random);
       }
       seen.push_back({c, identifier});
-      deliveries.push_back(identifier);
+      noteDelivery(identifier->utf8());
       changes.push_back({{"list", "notices"}, {"change", "delivered"}, {"id", identifier->utf8()}});
     }
     notices = std::move(seen);
@@ -170,12 +171,16 @@ void Device::Impl::pendingRequestRemoved(UNNotificationRequest* request, UNPendi
 void Device::Impl::deliveredNotificationAdded(UNNotification* notification) {
   {
     std::lock_guard<std::mutex> g(lock);
-    deliveries.push_back(notification->request()->identifier());
+    noteDelivery(identifierOf(notification->request()));
   }
   record("local", {{"list", "delivered"}, {"change", "delivered"}, {"id", identifierOf(notification->request())}});
 }
 
 void Device::Impl::deliveredNotificationRemoved(UNNotification* notification) {
+  {
+    std::lock_guard<std::mutex> g(lock);
+    latestDelivery.erase(identifierOf(notification->request()));
+  }
   record("local", {{"list", "delivered"}, {"change", "removed"}, {"id", identifierOf(notification->request())}});
 }
 

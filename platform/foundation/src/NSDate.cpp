@@ -131,9 +131,10 @@ Class NSTimeZone::class_() {
 Ref<NSTimeZone> NSTimeZone::timeZoneForSecondsFromGMT(int64_t seconds) {
   if (seconds == 0) return make<NSTimeZone>("GMT", 0);
   char buf[32];
-  int64_t a = seconds < 0 ? -seconds : seconds;
-  std::snprintf(buf, sizeof buf, "GMT%c%02lld:%02lld", seconds < 0 ? '-' : '+', static_cast<long long>(a / 3600),
-                static_cast<long long>((a % 3600) / 60));
+  // The magnitude unsigned, so that the most negative offset has one too.
+  uint64_t a = seconds < 0 ? 0 - static_cast<uint64_t>(seconds) : static_cast<uint64_t>(seconds);
+  std::snprintf(buf, sizeof buf, "GMT%c%02llu:%02llu", seconds < 0 ? '-' : '+',
+                static_cast<unsigned long long>(a / 3600), static_cast<unsigned long long>((a % 3600) / 60));
   return make<NSTimeZone>(buf, seconds);
 }
 
@@ -197,12 +198,33 @@ int64_t zoneOffset(const NSDateComponents& c) {
   return z->secondsFromGMT();
 }
 int64_t orDefault(int64_t v, int64_t fallback) { return v == NSDateComponentUndefined ? fallback : v; }
+
+// Beyond this many years, or this many of any other unit, the calendar
+// arithmetic would overflow; such components denote no date.
+constexpr int64_t kLargestComponent = 1'000'000'000;
+
+bool withinArithmetic(const NSDateComponents& c) {
+  for (int64_t v : {c.year, c.month, c.day, c.hour, c.minute, c.second}) {
+    if (v != NSDateComponentUndefined && (v > kLargestComponent || v < -kLargestComponent)) return false;
+  }
+  return true;
+}
+
+// Whether every field that is set lies in the calendar's range, so that
+// some moment can match it.
+bool withinCalendar(const NSDateComponents& c) {
+  auto in = [](int64_t v, int64_t lo, int64_t hi) { return v == NSDateComponentUndefined || (v >= lo && v <= hi); };
+  return withinArithmetic(c) && in(c.month, 1, 12) && in(c.day, 1, 31) && in(c.hour, 0, 23) && in(c.minute, 0, 59) &&
+         in(c.second, 0, 59);
+}
 }  // namespace
 
 Ref<NSDate> NSDateComponents::date() const {
+  if (!withinArithmetic(*this)) return nullptr;
   int64_t days = daysFromCivil(orDefault(year, 1), orDefault(month, 1), orDefault(day, 1));
-  double t = static_cast<double>(days * 86400 + orDefault(hour, 0) * 3600 + orDefault(minute, 0) * 60 +
-                                 orDefault(second, 0) - zoneOffset(*this));
+  double t = static_cast<double>(days) * 86400 + static_cast<double>(orDefault(hour, 0)) * 3600 +
+             static_cast<double>(orDefault(minute, 0)) * 60 + static_cast<double>(orDefault(second, 0)) -
+             static_cast<double>(zoneOffset(*this));
   return NSDate::dateWithTimeIntervalSince1970(t);
 }
 
@@ -235,12 +257,8 @@ int64_t daysInMonth(int64_t year, int64_t month) {
 // eight years (February 29 across a century year), so a failed search is
 // as cheap as a successful one.
 Ref<NSDate> NSDateComponents::nextMatchAfter(double t) const {
-  if (!std::isfinite(t)) return nullptr;
-  auto within = [](int64_t v, int64_t lo, int64_t hi) { return v == NSDateComponentUndefined || (v >= lo && v <= hi); };
-  if (!within(year, 1, kLastYear) || !within(month, 1, 12) || !within(day, 1, 31) || !within(hour, 0, 23) ||
-      !within(minute, 0, 59) || !within(second, 0, 59)) {
-    return nullptr;
-  }
+  if (!withinCalendar(*this)) return nullptr;
+  if (year != NSDateComponentUndefined && (year < 1 || year > kLastYear)) return nullptr;
   if (month != NSDateComponentUndefined && day != NSDateComponentUndefined && day > daysInMonth(2000, month)) {
     return nullptr;
   }
@@ -254,14 +272,22 @@ Ref<NSDate> NSDateComponents::nextMatchAfter(double t) const {
     if (index > smallest && smallest >= 0) return {lo, lo};
     return {lo, hi};
   };
-  auto [mo0, mo1] = rangeOf(1, 1, 12);
-  auto [d0, d1] = rangeOf(2, 1, 31);
-  auto [h0, h1] = rangeOf(3, 0, 23);
-  auto [m0, m1] = rangeOf(4, 0, 59);
-  auto [s0, s1] = rangeOf(5, 0, 59);
+  const std::pair<int64_t, int64_t> moRange = rangeOf(1, 1, 12);
+  const int64_t mo0 = moRange.first, mo1 = moRange.second;
+  const std::pair<int64_t, int64_t> dRange = rangeOf(2, 1, 31);
+  const int64_t d0 = dRange.first, d1 = dRange.second;
+  const std::pair<int64_t, int64_t> hRange = rangeOf(3, 0, 23);
+  const int64_t h0 = hRange.first, h1 = hRange.second;
+  const std::pair<int64_t, int64_t> mRange = rangeOf(4, 0, 59);
+  const int64_t m0 = mRange.first, m1 = mRange.second;
+  const std::pair<int64_t, int64_t> sRange = rangeOf(5, 0, 59);
+  const int64_t s0 = sRange.first, s1 = sRange.second;
 
   const int64_t offset = zoneOffset(*this);
   const double localStart = t + static_cast<double>(offset);
+  // civilFromTime reads 1e14 seconds (about three million years) either side
+  // of 1970 exactly; NaN fails this test too.
+  if (!(std::fabs(localStart) < 1e14)) return nullptr;
   const Civil from = civilFromTime(localStart);
   const int64_t firstDay = daysFromCivil(from.year, from.month, from.day);
   // The first time of day in the ranges that is later than `after` seconds
@@ -303,7 +329,9 @@ bool NSDateComponents::isEqual(const NSObject* other) const {
 }
 
 size_t NSDateComponents::hash() const {
-  return static_cast<size_t>(orDefault(hour, 0) * 3600 + orDefault(minute, 0) * 60 + orDefault(second, 0));
+  // Unsigned, so that any field values wrap instead of overflowing.
+  return static_cast<size_t>(orDefault(hour, 0)) * 3600 + static_cast<size_t>(orDefault(minute, 0)) * 60 +
+         static_cast<size_t>(orDefault(second, 0));
 }
 
 std::string NSDateComponents::description() const {

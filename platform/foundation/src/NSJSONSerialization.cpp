@@ -14,13 +14,17 @@ namespace objc {
 
 namespace {
 
-using json = nlohmann::ordered_json;
+using json = nlohmann::json;
 
 const std::string kTooDeep = "nesting deeper than " + std::to_string(kJSONMaxDepth) + " levels";
 const std::string kTooDeepToWrite = "nesting deeper than " + std::to_string(kJSONMaxWriteDepth) + " levels";
 
-// Builds Foundation values from the parser's events, without recursion, so
-// that the depth limit is the only bound on nesting.
+// Builds Foundation values straight from the parser's events. Every open
+// container keeps its pending members on one shared stack (an object as
+// key, value, key, value, ...), so nesting costs no allocation of its own
+// and there is no recursion: the depth limit is the only bound on nesting.
+// A closed object becomes an NSDictionary in one go, duplicate keys found
+// through the dictionary's hash index.
 class ValueBuilder {
  public:
   bool null() { return add(Id(NSNull::null())); }
@@ -32,24 +36,31 @@ class ValueBuilder {
     return add(NSNumber::numberWithUnsignedInteger(v));
   }
   bool number_float(json::number_float_t v, const json::string_t&) { return add(NSNumber::numberWithDouble(v)); }
-  bool string(json::string_t& v) { return add(str(v)); }
+  bool string(json::string_t& v) { return add(make<NSString>(std::move(v))); }
   bool binary(json::binary_t&) { return false; }  // JSON text has no binary values
 
-  bool start_object(std::size_t) { return open(true); }
+  bool start_object(std::size_t) { return open(); }
   bool key(json::string_t& k) {
-    stack_.back().key = str(k);
+    pending_.push_back(make<NSString>(std::move(k)));
     return true;
   }
   bool end_object() {
-    Frame f = std::move(stack_.back());
-    stack_.pop_back();
-    return add(f.object->copy());
+    size_t start = close();
+    std::vector<NSDictionary::Entry> entries;
+    entries.reserve((pending_.size() - start) / 2);
+    for (size_t i = start; i + 1 < pending_.size(); i += 2) {
+      entries.push_back({std::move(pending_[i]), std::move(pending_[i + 1])});
+    }
+    pending_.resize(start);
+    return add(NSDictionary::dictionaryWithEntries(std::move(entries)));
   }
-  bool start_array(std::size_t) { return open(false); }
+  bool start_array(std::size_t) { return open(); }
   bool end_array() {
-    Frame f = std::move(stack_.back());
-    stack_.pop_back();
-    return add(make<NSArray>(std::move(f.items)));
+    size_t start = close();
+    std::vector<Id> items(std::make_move_iterator(pending_.begin() + static_cast<std::ptrdiff_t>(start)),
+                          std::make_move_iterator(pending_.end()));
+    pending_.resize(start);
+    return add(make<NSArray>(std::move(items)));
   }
 
   bool parse_error(std::size_t position, const std::string&, const nlohmann::detail::exception& e) {
@@ -64,33 +75,31 @@ class ValueBuilder {
   const std::string& errorMessage() const { return errorMessage_; }
 
  private:
-  struct Frame {
-    Ref<NSMutableDictionary> object;  // nil for an array
-    std::vector<Id> items;
-    Ref<NSString> key;
-  };
-
-  bool open(bool object) {
-    if (stack_.size() >= kJSONMaxDepth) {
+  bool open() {
+    if (starts_.size() >= kJSONMaxDepth) {
       tooDeep_ = true;
       return false;
     }
-    stack_.push_back({object ? NSMutableDictionary::dictionary() : nullptr, {}, nullptr});
+    starts_.push_back(pending_.size());
     return true;
   }
-
+  // The start of the innermost container's members.
+  size_t close() {
+    size_t start = starts_.back();
+    starts_.pop_back();
+    return start;
+  }
   bool add(Id value) {
-    if (stack_.empty()) {
+    if (starts_.empty()) {
       result_ = std::move(value);
-    } else if (Frame& top = stack_.back(); top.object) {
-      top.object->setObject(value, top.key.get());  // an existing key keeps its place and takes the new value
     } else {
-      top.items.push_back(std::move(value));
+      pending_.push_back(std::move(value));
     }
     return true;
   }
 
-  std::vector<Frame> stack_;
+  std::vector<Id> pending_;
+  std::vector<size_t> starts_;
   Id result_;
   bool tooDeep_ = false;
   size_t errorPosition_ = 0;
@@ -137,19 +146,15 @@ size_t offsetOfTooDeep(std::string_view text) {
   return text.size();
 }
 
-void locate(std::string_view text, size_t offset, JSONError& error) {
-  offset = std::min(offset, text.size());
-  error.line = 1;
-  error.column = 1;
-  for (size_t i = 0; i < offset; ++i) {
-    auto c = static_cast<unsigned char>(text[i]);
-    if (c == '\n') {
-      ++error.line;
-      error.column = 1;
-    } else if ((c & 0xC0) != 0x80) {  // not a UTF-8 continuation byte
-      ++error.column;
-    }
-  }
+// The parser reports a number too large for a double once it has read the
+// whole number ("number overflow parsing '1e400'"); the number's own start is
+// the place to show.
+size_t offsetOfNumber(std::string_view text, size_t offset, const std::string& message) {
+  size_t open = message.find('\''), close = message.rfind('\'');
+  if (open == std::string::npos || close <= open + 1) return offset;
+  std::string_view number(message.data() + open + 1, close - open - 1);
+  size_t start = text.substr(0, std::min(offset + 1, text.size())).rfind(number);
+  return start == std::string_view::npos ? offset : start;
 }
 
 [[noreturn]] void refuse(const std::string& reason) {
@@ -158,45 +163,122 @@ void locate(std::string_view text, size_t offset, JSONError& error) {
 
 std::string className(const NSObject* value) { return object_getClassName(const_cast<NSObject*>(value)); }
 
-// `depth` counts the containers around `value`.
-json toJSON(const NSObject* value, size_t depth) {
-  if (!value || dynamic_cast<const NSNull*>(value)) return nullptr;
-  if (auto* s = dynamic_cast<const NSString*>(value)) return s->utf8();
-  if (auto* n = dynamic_cast<const NSNumber*>(value)) {
+// Writes Foundation values as JSON text directly; the JSON library writes
+// the scalars, so that their form (escapes, number formats) is its own.
+class Writer {
+ public:
+  explicit Writer(bool pretty) : pretty_(pretty) {}
+
+  // `depth` counts the containers around `value`.
+  void value(const NSObject* value, size_t depth) {
+    if (!value || dynamic_cast<const NSNull*>(value)) {
+      out_ += "null";
+    } else if (auto* s = dynamic_cast<const NSString*>(value)) {
+      string(s->utf8());
+    } else if (auto* n = dynamic_cast<const NSNumber*>(value)) {
+      number(n);
+    } else if (auto* a = dynamic_cast<const NSArray*>(value)) {
+      enter(depth);
+      if (a->count() == 0) {
+        out_ += "[]";
+        return;
+      }
+      out_ += '[';
+      bool first = true;
+      for (const Id& item : *a) {
+        separate(first, depth + 1);
+        this->value(item.get(), depth + 1);
+      }
+      newline(depth);
+      out_ += ']';
+    } else if (auto* d = dynamic_cast<const NSDictionary*>(value)) {
+      enter(depth);
+      if (d->count() == 0) {
+        out_ += "{}";
+        return;
+      }
+      out_ += '{';
+      bool first = true;
+      for (const auto& entry : *d) {
+        auto* key = dynamic_cast<const NSString*>(entry.key.get());
+        if (!key) refuse("dictionary keys must be strings, not " + className(entry.key.get()));
+        separate(first, depth + 1);
+        string(key->utf8());
+        out_ += pretty_ ? ": " : ":";
+        this->value(entry.value.get(), depth + 1);
+      }
+      newline(depth);
+      out_ += '}';
+    } else {
+      refuse("JSON cannot hold an object of class " + className(value));
+    }
+  }
+
+  std::string take() { return std::move(out_); }
+
+ private:
+  void enter(size_t depth) {
+    if (depth >= kJSONMaxWriteDepth) refuse(kTooDeepToWrite);
+  }
+  void separate(bool& first, size_t depth) {
+    if (!first) out_ += ',';
+    first = false;
+    newline(depth);
+  }
+  void newline(size_t depth) {
+    if (!pretty_) return;
+    out_ += '\n';
+    out_.append(depth * 2, ' ');
+  }
+  void string(const std::string& s) {
+    try {
+      out_ += json(s).dump(-1, ' ', /*ensure_ascii=*/false, json::error_handler_t::strict);
+    } catch (const json::type_error&) {
+      refuse("a string of class NSString is not valid UTF-8");
+    }
+  }
+  void number(const NSNumber* n) {
     switch (n->kind()) {
       case NSNumber::Kind::Bool:
-        return n->boolValue();
+        out_ += n->boolValue() ? "true" : "false";
+        return;
       case NSNumber::Kind::Signed:
-        return n->integerValue();
+        out_ += std::to_string(n->integerValue());
+        return;
       case NSNumber::Kind::Unsigned:
-        return n->unsignedIntegerValue();
+        out_ += std::to_string(n->unsignedIntegerValue());
+        return;
       case NSNumber::Kind::Double: {
         double d = n->doubleValue();
         if (std::isnan(d)) refuse("NaN in NSNumber");
         if (std::isinf(d)) refuse("infinite NSNumber");
-        return d;
+        out_ += json(d).dump();
+        return;
       }
     }
   }
-  bool isArray = dynamic_cast<const NSArray*>(value) != nullptr;
-  bool isDictionary = dynamic_cast<const NSDictionary*>(value) != nullptr;
-  if (!isArray && !isDictionary) refuse("JSON cannot hold an object of class " + className(value));
-  if (depth >= kJSONMaxWriteDepth) refuse(kTooDeepToWrite);
-  if (isArray) {
-    json out = json::array();
-    for (const Id& item : *static_cast<const NSArray*>(value)) out.push_back(toJSON(item.get(), depth + 1));
-    return out;
-  }
-  json out = json::object();
-  for (const auto& entry : *static_cast<const NSDictionary*>(value)) {
-    auto* key = dynamic_cast<const NSString*>(entry.key.get());
-    if (!key) refuse("dictionary keys must be strings, not " + className(entry.key.get()));
-    out[key->utf8()] = toJSON(entry.value.get(), depth + 1);
-  }
-  return out;
-}
+
+  bool pretty_;
+  std::string out_;
+};
 
 }  // namespace
+
+size_t JSONTextStart(std::string_view text) { return text.starts_with("\xEF\xBB\xBF") ? 3 : 0; }
+
+void JSONCursor::moveTo(size_t offset) {
+  offset = std::min(offset, text_.size());
+  if (offset < offset_) *this = JSONCursor(text_);
+  for (; offset_ < offset; ++offset_) {
+    auto c = static_cast<unsigned char>(text_[offset_]);
+    if (c == '\n' || (c == '\r' && (offset_ + 1 == text_.size() || text_[offset_ + 1] != '\n'))) {
+      ++line_;
+      column_ = 1;
+    } else if ((c & 0xC0) != 0x80 && c != '\r') {  // not a UTF-8 continuation byte
+      ++column_;
+    }
+  }
+}
 
 std::string JSONError::describe() const { return std::to_string(line) + ":" + std::to_string(column) + ": " + message; }
 
@@ -211,29 +293,32 @@ Id JSONParse(std::string_view text, JSONError* error) {
   if (error) {
     JSONError e;
     size_t read = builder.errorPosition();
+    size_t at;
     if (nul != std::string_view::npos && (parsed || (!builder.tooDeep() && (read == 0 ? 0 : read - 1) >= nul))) {
-      locate(text, nul, e);
+      at = nul;
       e.message = "syntax error - unexpected NUL byte";
     } else if (builder.tooDeep()) {
-      locate(text, offsetOfTooDeep(text), e);
+      at = offsetOfTooDeep(text);
       e.message = kTooDeep;
     } else {
       // The parser counts the characters it has read, the faulty one included.
-      locate(text, read > 0 ? read - 1 : 0, e);
+      at = read > 0 ? read - 1 : 0;
       e.message = plainMessage(builder.errorMessage());
+      if (e.message.starts_with("number overflow")) at = offsetOfNumber(text, at, e.message);
     }
+    JSONCursor cursor(text);
+    cursor.moveTo(std::max(at, JSONTextStart(text)));
+    e.line = cursor.line();
+    e.column = cursor.column();
     *error = std::move(e);
   }
   return nullptr;
 }
 
 std::string JSONSerialize(const NSObject* value, bool pretty) {
-  json j = toJSON(value, 0);
-  try {
-    return j.dump(pretty ? 2 : -1, ' ', /*ensure_ascii=*/false, json::error_handler_t::strict);
-  } catch (const json::type_error&) {
-    refuse("a string of class NSString is not valid UTF-8");
-  }
+  Writer writer(pretty);
+  writer.value(value, 0);
+  return writer.take();
 }
 
 }  // namespace objc

@@ -21,6 +21,7 @@
 #include <string>
 #include <system_error>
 #include <thread>
+#include <utility>
 
 #include "Foundation/NSFileManager.h"
 
@@ -29,6 +30,8 @@ namespace objc {
 namespace {
 
 using Clock = std::chrono::steady_clock;
+
+std::atomic<size_t> gDownloadsInFlight{0};
 
 void initializeCurl() {
   // curl_global_init is not safe to race with itself; a function-local static
@@ -631,13 +634,17 @@ Class NSURLSessionDownloadTask::class_() {
   return c;
 }
 
+size_t URLSessionDownloadsInFlight() { return gDownloadsInFlight.load(std::memory_order_acquire); }
+
 void NSURLSessionTask::resume() {
   {
     std::lock_guard<std::mutex> g(lock_);
     if (started_) return;
     started_ = true;
+    inFlight_ = true;
     state_ = NSURLSessionTaskStateRunning;
   }
+  gDownloadsInFlight.fetch_add(1, std::memory_order_acq_rel);
   if (int64_t code = checkURL(url_.get())) {
     complete(Ref<NSURLSessionTask>(this), {}, nullptr, urlError(code, url_.get()));
     return;
@@ -696,14 +703,17 @@ void NSURLSessionTask::complete(Ref<NSURLSessionTask> task, std::string path, Re
                          error = std::move(error)]() mutable {
     Ref<NSURLSessionDownloadCompletion> completion;
     Ref<NSURLSession> session;
+    bool inFlight;
     {
       std::lock_guard<std::mutex> g(task->lock_);
       completion = std::move(task->completion_);
       session = std::move(task->session_);
+      inFlight = std::exchange(task->inFlight_, false);
     }
     Ref<NSURL> location = path.empty() ? nullptr : NSURL::fileURLWithPath(path);
     callBlock(completion.get(), location.get(), response.get(), error.get());
     if (!path.empty()) ::unlink(path.c_str());
+    if (inFlight) gDownloadsInFlight.fetch_sub(1, std::memory_order_acq_rel);
     // The completion and the session are released here, on the session's
     // queue; a completion that refers to its own task no longer keeps it.
   });

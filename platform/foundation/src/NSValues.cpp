@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdio>
 #include <functional>
+#include <utility>
 
 #include "Foundation/NSArray.h"
 #include "Foundation/NSData.h"
@@ -442,6 +443,18 @@ Ref<NSDictionary> NSDictionary::dictionaryWithEntries(std::initializer_list<Entr
   return d;
 }
 
+Ref<NSDictionary> NSDictionary::dictionaryWithEntries(std::vector<Entry>&& entries) {
+  auto d = make<NSDictionary>();
+  d->entries_.reserve(entries.size());
+  d->index_.reserve(entries.size());
+  for (auto& e : entries) {
+    if (!e.key || !e.value) d->set(e.key.get(), e.value.get());  // raises
+    size_t hash = e.key->hash();
+    d->place(std::move(e.key), std::move(e.value), hash);
+  }
+  return d;
+}
+
 Ref<NSDictionary> NSDictionary::dictionaryWithDictionary(const NSDictionary* other) {
   auto d = make<NSDictionary>();
   if (other) {
@@ -451,21 +464,40 @@ Ref<NSDictionary> NSDictionary::dictionaryWithDictionary(const NSDictionary* oth
   return d;
 }
 
+void detail::KeyIndex::reserve(size_t entries) {
+  size_t capacity = 8;
+  while (capacity < entries * 2) capacity *= 2;
+  if (capacity > slots_.size()) grow(capacity);
+}
+
+void detail::KeyIndex::grow(size_t capacity) {
+  std::vector<Slot> old = std::exchange(slots_, std::vector<Slot>(capacity));
+  for (const Slot& s : old) {
+    if (!s.position) continue;
+    size_t i = s.hash & (capacity - 1);
+    while (slots_[i].position) i = (i + 1) & (capacity - 1);
+    slots_[i] = s;
+  }
+}
+
+void detail::KeyIndex::add(size_t hash, size_t position) {
+  if ((used_ + 1) * 2 > slots_.size()) grow(std::max<size_t>(8, slots_.size() * 2));
+  size_t i = hash & (slots_.size() - 1);
+  while (slots_[i].position) i = (i + 1) & (slots_.size() - 1);
+  slots_[i] = {hash, position + 1};
+  ++used_;
+}
+
 long NSDictionary::find(const NSObject* key) const {
   if (!key) return -1;
-  auto range = index_.equal_range(key->hash());
-  for (auto it = range.first; it != range.second; ++it)
-    if (entries_[it->second].key->isEqual(key)) return static_cast<long>(it->second);
-  return -1;
+  return index_.find(key->hash(), [&](size_t i) { return entries_[i].key->isEqual(key); });
 }
 
 long NSDictionary::findString(std::string_view key) const {
-  auto range = index_.equal_range(std::hash<std::string_view>{}(key));
-  for (auto it = range.first; it != range.second; ++it) {
-    auto* s = dynamic_cast<const NSString*>(entries_[it->second].key.get());
-    if (s && s->utf8() == key) return static_cast<long>(it->second);
-  }
-  return -1;
+  return index_.find(std::hash<std::string_view>{}(key), [&](size_t i) {
+    auto* s = dynamic_cast<const NSString*>(entries_[i].key.get());
+    return s && s->utf8() == key;
+  });
 }
 
 NSObject* NSDictionary::objectForKey(const NSObject* key) const {
@@ -481,14 +513,17 @@ NSObject* NSDictionary::objectForKey(std::string_view key) const {
 void NSDictionary::set(NSObject* key, NSObject* value) {
   if (!key) raise("-[NSMutableDictionary setObject:forKey:]: key cannot be nil");
   if (!value) raise("-[NSMutableDictionary setObject:forKey:]: object cannot be nil (key: " + key->description() + ")");
-  long i = find(key);
+  place(Id(key), Id(value), key->hash());
+}
+
+void NSDictionary::place(Id key, Id value, size_t hash) {
+  long i = index_.find(hash, [&](size_t k) { return entries_[k].key->isEqual(key.get()); });
   if (i >= 0) {
-    entries_[static_cast<size_t>(i)].value = value;
+    entries_[static_cast<size_t>(i)].value = std::move(value);
     return;
   }
-  Id stored = key->copy();
-  index_.emplace(stored->hash(), entries_.size());
-  entries_.push_back({std::move(stored), Id(value)});
+  index_.add(hash, entries_.size());
+  entries_.push_back({key->copy(), std::move(value)});
 }
 
 void NSDictionary::remove(const NSObject* key) {
@@ -496,7 +531,7 @@ void NSDictionary::remove(const NSObject* key) {
   if (i < 0) return;
   entries_.erase(entries_.begin() + i);
   index_.clear();
-  for (size_t k = 0; k < entries_.size(); ++k) index_.emplace(entries_[k].key->hash(), k);
+  for (size_t k = 0; k < entries_.size(); ++k) index_.add(entries_[k].key->hash(), k);
 }
 
 void NSDictionary::clear() {
@@ -548,7 +583,7 @@ Ref<NSMutableDictionary> NSMutableDictionary::dictionaryWithDictionary(const NSD
   auto d = make<NSMutableDictionary>();
   if (other) {
     d->entries_ = other->entries();
-    for (size_t k = 0; k < d->entries_.size(); ++k) d->index_.emplace(d->entries_[k].key->hash(), k);
+    for (size_t k = 0; k < d->entries_.size(); ++k) d->index_.add(d->entries_[k].key->hash(), k);
   }
   return d;
 }

@@ -156,6 +156,24 @@ TEST(DateComponents, FieldsAreMatchedAsGivenAcrossTheWholeCalendar) {
             daysFromCivil(2026, 5, 31) * 86400.0);
 }
 
+TEST(DateComponentsUndefined, FieldsBeyondTheCalendarDenoteNoDateAndMatchNothing) {
+  // Under UndefinedBehaviorSanitizer: the arithmetic on these fields once
+  // overflowed.
+  auto huge = components(INT64_MAX - 1, kUnset, kUnset, kUnset, kUnset, kUnset);
+  EXPECT_EQ(huge->date(), nullptr);
+  EXPECT_EQ(nextAfter(huge, k2026Mar01), -1);
+  auto hours = components(kUnset, kUnset, kUnset, INT64_MIN, kUnset, kUnset);
+  EXPECT_EQ(hours->date(), nullptr);
+  EXPECT_EQ(nextAfter(hours, k2026Mar01), -1);
+  (void)hours->hash();
+  EXPECT_EQ(nextAfter(components(kUnset, 13, kUnset, kUnset, kUnset, kUnset), k2026Mar01), -1);
+  EXPECT_EQ(nextAfter(components(kUnset, kUnset, kUnset, 8, kUnset, kUnset), 1e300), -1);
+  auto zone = components(kUnset, kUnset, kUnset, 8, kUnset, kUnset);
+  zone->timeZone = NSTimeZone::timeZoneForSecondsFromGMT(INT64_MAX);
+  EXPECT_EQ(nextAfter(zone, k2026Mar01), -1);
+  EXPECT_TRUE(components(-1000000000, 1, 1, 0, 0, 0)->date()) << "far, but within the arithmetic";
+}
+
 TEST(DateComponents, CopyEqualityAndDescription) {
   auto c = components(2026, 12, 8, kUnset, kUnset, kUnset);
   c->timeZone = NSTimeZone::timeZoneWithName("GMT+08:00");

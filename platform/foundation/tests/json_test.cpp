@@ -201,3 +201,65 @@ TEST(JSON, SerialisesNilNullAndBooleans) {
   EXPECT_EQ(JSONSerialize(m), R"({"k":"v","list":[]})");
   EXPECT_EQ(JSONSerialize(str("tab\tand\x01")), R"("tab\tand\u0001")");
 }
+
+// ---- hardening: what once crashed, ran for minutes or pointed elsewhere ----
+
+TEST(JSONCrash, AByteOrderMarkOpensTheTextAndTakesNoColumn) {
+  Id v = JSONParse("\xEF\xBB\xBF{\"a\": 1}");
+  ASSERT_TRUE(v);
+  EXPECT_EQ(asNumber(asDictionary(v.get())->objectForKey("a"))->integerValue(), 1);
+  JSONError e = parseError("\xEF\xBB\xBF{\"a\" 1}");
+  EXPECT_EQ(e.line, 1u);
+  EXPECT_EQ(e.column, 6u) << e.describe();
+  // Only at the start: anywhere else it is a character JSON does not allow.
+  parseError("[1, \xEF\xBB\xBF 2]");
+}
+
+TEST(JSONMessage, LinesEndAtCarriageReturnsAndAnOverflowPointsAtItsNumber) {
+  JSONError e = parseError("{\r  \"a\": 1,\r  \"b\" 2\r}");
+  EXPECT_EQ(e.line, 3u);
+  EXPECT_EQ(e.column, 7u) << e.describe();
+  e = parseError("{\r\n  \"a\": 1,\r\n  \"b\" 2\r\n}");
+  EXPECT_EQ(e.line, 3u);
+  EXPECT_EQ(e.column, 7u) << e.describe();
+  e = parseError("[1,\n  1e400]");
+  EXPECT_EQ(e.line, 2u);
+  EXPECT_EQ(e.column, 3u) << e.describe();
+  EXPECT_NE(e.message.find("1e400"), std::string::npos);
+}
+
+TEST(JSONTime, ObjectsWithManyKeysAreReadAndWrittenWhole) {
+  // A key lookup that scans the members makes this quadratic: minutes
+  // instead of a fraction of a second.
+  constexpr int kKeys = 200000;
+  std::string text = "{";
+  for (int i = 0; i < kKeys; ++i) text += (i ? ",\"k" : "\"k") + std::to_string(i) + "\":" + std::to_string(i);
+  text += ",\"k7\":\"again\"}";
+  Id v = JSONParse(text);
+  auto* d = asDictionary(v.get());
+  ASSERT_TRUE(d);
+  EXPECT_EQ(d->count(), static_cast<uint64_t>(kKeys));
+  EXPECT_EQ(asString(d->objectForKey("k7"))->utf8(), "again") << "the last duplicate wins";
+  EXPECT_EQ(asString(d->entries()[7].key.get())->utf8(), "k7") << "in the first one's place";
+  std::string written = JSONSerialize(v);
+  EXPECT_EQ(written.size(), text.size() - std::string(",\"k7\":\"again\"").size() + 6);
+  EXPECT_TRUE(JSONParse(written)->isEqual(v.get()));
+}
+
+TEST(JSONCursor, CountsLinesAndCharactersAsEditorsShowThem) {
+  std::string_view text =
+      "\xEF\xBB\xBF"
+      "ab\r\ncd\re\xC3\xA9x\nz";
+  JSONCursor cursor(text);
+  auto at = [&](size_t offset) {
+    cursor.moveTo(offset);
+    return std::to_string(cursor.line()) + ":" + std::to_string(cursor.column());
+  };
+  EXPECT_EQ(at(3), "1:1");  // after the mark
+  EXPECT_EQ(at(5), "1:3");  // the CR of CR LF ends nothing by itself
+  EXPECT_EQ(at(7), "2:1");
+  EXPECT_EQ(at(10), "3:1");  // a lone CR ends the line
+  EXPECT_EQ(at(13), "3:3");  // é is one column
+  EXPECT_EQ(at(15), "4:1");
+  EXPECT_EQ(at(4), "1:2");  // and back again
+}

@@ -24,7 +24,7 @@ namespace {
 
 // Every class starts with this cache. Its epoch is never current, so it is
 // never probed and needs no slots.
-MethodCache gEmptyCache{0, 0, 0};
+MethodCache gEmptyCache{{0}, 0, 0};
 
 // Everything mutable about classes and protocols is guarded by one lock; the
 // message-send fast path never takes it.
@@ -33,6 +33,7 @@ struct Registry {
   std::unordered_map<std::string, Class> classes;  // allocated pairs, registered or not
   std::unordered_map<std::string, Protocol> protocols;
   std::vector<MethodCache*> retiredCaches;
+  size_t retiredBytes = 0;
   int registeredCount = 0;
   // objc_whenClassRegistered handlers waiting for their class, by its name.
   std::unordered_multimap<std::string, ClassRegistrationHandler> pendingHandlers;
@@ -53,17 +54,34 @@ SelectorTable& selectors() {
   return *t;
 }
 
+size_t cacheBytes(uint32_t capacity) { return sizeof(MethodCache) + capacity * sizeof(CacheSlot); }
+
 MethodCache* newCache(uint32_t capacity, uint64_t epoch) {
-  void* memory = ::operator new(sizeof(MethodCache) + capacity * sizeof(CacheSlot));
-  auto* c = new (memory) MethodCache{epoch, capacity - 1, 0};
+  void* memory = ::operator new(cacheBytes(capacity));
+  auto* c = new (memory) MethodCache{{epoch}, capacity - 1, 0};
   for (uint32_t i = 0; i < capacity; ++i) new (c->slots() + i) CacheSlot;
   return c;
 }
 
+// Empties a stale cache for `epoch`. Its epoch reads 0 meanwhile, so that
+// a reader probing it now finds it changed when it checks after its probe:
+// every slot store releases, so a reader that sees one sees the 0 too.
+void emptyForEpoch(MethodCache* c, uint64_t epoch) {
+  c->epoch.store(0, std::memory_order_relaxed);
+  for (uint32_t i = 0; i <= c->mask; ++i) {
+    c->slots()[i].sel.store(nullptr, std::memory_order_release);
+    c->slots()[i].method.store(nullptr, std::memory_order_release);
+  }
+  c->occupied = 0;
+  c->epoch.store(epoch, std::memory_order_release);
+}
+
+// Both stores release, so that a reader that sees either also sees
+// everything the writer did before (an emptying refill's epoch of 0).
 void cacheInsert(MethodCache* c, SEL sel, Method m) {
   uint32_t i = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(sel) >> 4) & c->mask;
   while (c->slots()[i].sel.load(std::memory_order_relaxed) != nullptr) i = (i + 1) & c->mask;
-  c->slots()[i].method.store(m, std::memory_order_relaxed);
+  c->slots()[i].method.store(m, std::memory_order_release);
   c->slots()[i].sel.store(sel, std::memory_order_release);
   ++c->occupied;
 }
@@ -79,14 +97,13 @@ void cacheFill(Registry& r, Class cls, SEL sel, Method m) {
   MethodCache* c = cls->cache.load(std::memory_order_relaxed);
   uint64_t epoch = gMethodEpoch.load(std::memory_order_relaxed);
   MethodCache* next = c;
-  if (c->epoch == epoch && cacheContains(c, sel)) {
+  if (c->epoch.load(std::memory_order_relaxed) == epoch && cacheContains(c, sel)) {
     return;  // another thread missed on the same selector and filled it first
-  } else if (c->epoch != epoch) {
-    // Sized for what the class used before, so that a busy class does not
-    // regrow (and retire a cache per doubling) after every new epoch.
-    uint32_t capacity = 8;
-    while (capacity < (c->occupied + 1) * 2) capacity *= 2;
-    next = newCache(capacity, epoch);
+  } else if (c == &gEmptyCache) {
+    next = newCache(8, epoch);
+  } else if (c->epoch.load(std::memory_order_relaxed) != epoch) {
+    // Refilled where it is, at the size the class needed before.
+    emptyForEpoch(c, epoch);
   } else if ((c->occupied + 1) * 2 > c->mask + 1) {
     next = newCache((c->mask + 1) * 2, epoch);
     for (uint32_t i = 0; i <= c->mask; ++i) {
@@ -97,7 +114,10 @@ void cacheFill(Registry& r, Class cls, SEL sel, Method m) {
   cacheInsert(next, sel, m);
   if (next != c) {
     cls->cache.store(next, std::memory_order_release);
-    if (c != &gEmptyCache) r.retiredCaches.push_back(c);
+    if (c != &gEmptyCache) {
+      r.retiredCaches.push_back(c);
+      r.retiredBytes += cacheBytes(c->mask + 1);
+    }
   }
 }
 
@@ -201,6 +221,12 @@ Method lookUpMethodSlow(Class cls, SEL sel) {
 void flushMethodCaches() {
   std::lock_guard<std::mutex> g(registry().lock);
   gMethodEpoch.fetch_add(1, std::memory_order_acq_rel);
+}
+
+RetiredCaches retiredMethodCaches() {
+  Registry& r = registry();
+  std::lock_guard<std::mutex> g(r.lock);
+  return {r.retiredCaches.size(), r.retiredBytes};
 }
 
 void throwUnrecognized(id receiver, SEL sel) {

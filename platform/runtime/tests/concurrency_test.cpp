@@ -4,6 +4,7 @@
 #include <atomic>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "test_support.h"
@@ -149,6 +150,37 @@ TEST(RuntimeConcurrency, CachesFillFromManyThreadsAtOnce) {
     });
   }
   for (auto& t : threads) t.join();
+  EXPECT_EQ(wrong.load(), 0);
+}
+
+TEST(RuntimeConcurrency, ACacheRefilledInPlaceNeverPairsASelectorWithAnotherMethod) {
+  // Each selector answers its own index. A cache is emptied and refilled in
+  // place at every new epoch; a reader that read a selector before the
+  // refill and its method after would get another selector's answer.
+  Class cls = makeClass("ConcurrencyRefilledInPlace");
+  std::vector<SEL> selectors;
+  auto add = [&]<int... I>(std::integer_sequence<int, I...>) {
+    ((selectors.push_back(sel_registerName("refilled" + std::to_string(I))), addAnswer<I>(cls, selectors.back())), ...);
+  };
+  add(std::make_integer_sequence<int, 12>{});
+  Id obj = class_createInstance(cls);
+  std::atomic<bool> done{false};
+  std::atomic<int64_t> wrong{0};
+  std::vector<std::thread> readers;
+  for (int t = 0; t < 3; ++t) {
+    readers.emplace_back([&] {
+      while (!done.load(std::memory_order_relaxed)) {
+        for (size_t i = 0; i < selectors.size(); ++i)
+          if (ask(obj, selectors[i]) != static_cast<int64_t>(i)) wrong.fetch_add(1);
+      }
+    });
+  }
+  for (int round = 0; round < 5000; ++round) {
+    detail::flushMethodCaches();
+    (void)ask(obj, selectors[static_cast<size_t>(round) % selectors.size()]);
+  }
+  done = true;
+  for (auto& t : readers) t.join();
   EXPECT_EQ(wrong.load(), 0);
 }
 

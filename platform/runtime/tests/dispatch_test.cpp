@@ -255,3 +255,23 @@ TEST(Dispatch, RootClassMessages) {
   EXPECT_EQ(object_getClass(made), sub);
   EXPECT_EQ(send<Id>(made, sel<"self">()), made);
 }
+
+TEST(DispatchMemory, RebuildingACacheRetiresNothingOnlyGrowingDoes) {
+  // Every new epoch once left the class's old cache behind for good.
+  Class cls = makeClass("MemoryRebuiltCaches");
+  addAnswer<1>(cls, sel<"rebuilt">());
+  Id obj = class_createInstance(cls);
+  ASSERT_EQ(ask(obj, sel<"rebuilt">()), 1);
+  const detail::RetiredCaches before = detail::retiredMethodCaches();
+  for (int i = 0; i < 10000; ++i) {
+    detail::flushMethodCaches();
+    ASSERT_EQ(ask(obj, sel<"rebuilt">()), 1);
+  }
+  EXPECT_EQ(detail::retiredMethodCaches().count, before.count);
+  EXPECT_EQ(detail::retiredMethodCaches().bytes, before.bytes);
+
+  // Growing retires one cache per doubling: 8 slots, then 16, 32 and 64 for
+  // 25 selectors (a cache is at most half full).
+  for (int i = 0; i < 24; ++i) EXPECT_FALSE(obj->respondsToSelector(sel_registerName("absent" + std::to_string(i))));
+  EXPECT_EQ(detail::retiredMethodCaches().count, before.count + 3);
+}

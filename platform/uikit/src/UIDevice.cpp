@@ -1,5 +1,6 @@
 #include "UIKit/UIDevice.h"
 
+#include <cstdint>
 #include <cstdlib>
 #include <mutex>
 
@@ -17,10 +18,13 @@ VersionSetting& versionSetting() {
 }
 
 // The leading decimal digits of one component; anything else reads as 0.
+// A number too large for int64_t reads as the largest, later than every
+// real version.
 int64_t componentValue(std::string_view c) {
   int64_t v = 0;
   for (char ch : c) {
     if (ch < '0' || ch > '9') break;
+    if (v > (INT64_MAX - (ch - '0')) / 10) return INT64_MAX;
     v = v * 10 + (ch - '0');
   }
   return v;

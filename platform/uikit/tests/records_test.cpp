@@ -99,5 +99,16 @@ TEST(UIDeviceVersion, DottedComparisonIsNumeric) {
   EXPECT_TRUE(UIDevice::systemVersionAtLeast("12.0"));
 }
 
+TEST(UIDeviceUndefined, AComponentPastTheLargestIntegerIsLaterThanEveryVersion) {
+  // Under UndefinedBehaviorSanitizer: reading it once overflowed, and the
+  // wrapped value made the system older than 10.0.
+  EXPECT_EQ(compareDottedVersions("9223372036854775808", "13.0"), 1);
+  EXPECT_EQ(compareDottedVersions("10.99999999999999999999", "10.5"), 1);
+  EXPECT_EQ(compareDottedVersions("9223372036854775807", "99999999999999999999"), 0) << "both the largest";
+  UIDevice::currentDevice()->setSystemVersion("9223372036854775808");
+  EXPECT_TRUE(UIDevice::systemVersionAtLeast("10.0"));
+  UIDevice::currentDevice()->setSystemVersion("13.0");
+}
+
 }  // namespace
 }  // namespace uikit_test

@@ -14,7 +14,7 @@ namespace {
 // not a message for the user.
 class TreeReader {
  public:
-  explicit TreeReader(std::string_view text) : text_(text) {}
+  explicit TreeReader(std::string_view text) : text_(text), pos_(objc::JSONTextStart(text)), cursor_(text) {}
 
   JsonNode document() {
     skipSpace();
@@ -29,16 +29,15 @@ class TreeReader {
 
   char peek() const { return pos_ < text_.size() ? text_[pos_] : '\0'; }
 
-  // Columns count the bytes that start a character, as the bridge does.
   void advance() {
     if (pos_ >= text_.size()) fail();
-    auto c = static_cast<unsigned char>(text_[pos_++]);
-    if (c == '\n') {
-      ++here_.line;
-      here_.column = 1;
-    } else if ((c & 0xC0) != 0x80) {
-      ++here_.column;
-    }
+    ++pos_;
+  }
+
+  // Lines and columns as the bridge counts them.
+  Position here() {
+    cursor_.moveTo(pos_);
+    return {cursor_.line(), cursor_.column()};
   }
 
   void expect(char c) {
@@ -56,7 +55,7 @@ class TreeReader {
 
   JsonNode value() {
     JsonNode node;
-    node.at = here_;
+    node.at = here();
     node.begin = pos_;
     switch (peek()) {
       case '{':
@@ -105,7 +104,7 @@ class TreeReader {
     for (;;) {
       skipSpace();
       JsonNode::Member member;
-      member.at = here_;
+      member.at = here();
       member.key = string();
       skipSpace();
       expect(':');
@@ -253,25 +252,84 @@ class TreeReader {
   }
 
   std::string_view text_;
-  size_t pos_ = 0;
-  Position here_;
+  size_t pos_;
+  objc::JSONCursor cursor_;
 };
 
 Position positionOf(std::string_view text, size_t offset) {
-  Position at;
-  for (size_t i = 0; i < offset && i < text.size(); ++i) {
-    auto c = static_cast<unsigned char>(text[i]);
-    if (c == '\n') {
-      ++at.line;
-      at.column = 1;
-    } else if ((c & 0xC0) != 0x80) {
-      ++at.column;
-    }
-  }
-  return at;
+  objc::JSONCursor cursor(text);
+  cursor.moveTo(offset);
+  return {cursor.line(), cursor.column()};
 }
 
 }  // namespace
+
+Position positionInString(std::string_view text, const JsonNode& node, size_t index) {
+  // Walks the string as written, counting the bytes each character or
+  // escape stands for, until the character at `index` of the value.
+  size_t raw = node.begin + 1, decoded = 0;
+  while (raw < node.end && decoded < index && text[raw] != '"') {
+    if (text[raw] != '\\') {
+      ++raw;
+      ++decoded;
+      continue;
+    }
+    if (text[raw + 1] != 'u') {
+      raw += 2;
+      ++decoded;
+      continue;
+    }
+    unsigned cp = 0;
+    std::from_chars(text.data() + raw + 2, text.data() + raw + 6, cp, 16);
+    raw += 6;
+    if (cp >= 0xD800 && cp < 0xDC00) {
+      raw += 6;  // the low surrogate's escape
+      decoded += 4;
+    } else {
+      decoded += cp < 0x80 ? 1 : cp < 0x800 ? 2 : 3;
+    }
+  }
+  return positionOf(text, raw);
+}
+
+void JsonObjectBuilder::set(std::string key, Json value) {
+  // The ordered map is a vector of members underneath; working on that
+  // directly skips the linear search for the key.
+  auto& members = static_cast<std::vector<Json::object_t::value_type>&>(object_.get_ref<Json::object_t&>());
+  auto [at, added] = index_.try_emplace(key, members.size());
+  if (added) {
+    members.emplace_back(std::move(key), std::move(value));
+  } else {
+    members[at->second].second = std::move(value);
+  }
+}
+
+Json toJson(const JsonNode& node) {
+  switch (node.type) {
+    case JsonNode::Type::Null:
+      return nullptr;
+    case JsonNode::Type::Bool:
+      return node.boolean;
+    case JsonNode::Type::Integer:
+      return node.integer;
+    case JsonNode::Type::Double:
+      return node.number;
+    case JsonNode::Type::String:
+      return node.string;
+    case JsonNode::Type::Array: {
+      Json out = Json::array();
+      out.get_ref<Json::array_t&>().reserve(node.items.size());
+      for (const JsonNode& item : node.items) out.push_back(toJson(item));
+      return out;
+    }
+    case JsonNode::Type::Object: {
+      JsonObjectBuilder out;
+      for (const JsonNode::Member& m : node.members) out.set(m.key, toJson(m.value));
+      return out.take();
+    }
+  }
+  return nullptr;
+}
 
 const JsonNode* JsonNode::find(std::string_view key) const {
   for (const Member& m : members)

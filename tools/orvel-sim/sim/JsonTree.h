@@ -7,15 +7,34 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <nlohmann/json.hpp>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
 namespace orvelsim {
 
-// 1-based; columns count characters (UTF-8 sequences), like the bridge's.
+using Json = nlohmann::ordered_json;
+
+// Builds a JSON object member by member in time linear in its size (the
+// object's own insertion finds a key by comparing it with every member):
+// a key given again keeps its first place and takes the new value, as the
+// JSON bridge reads duplicate keys.
+class JsonObjectBuilder {
+ public:
+  void set(std::string key, Json value);
+  Json take() { return std::move(object_); }
+
+ private:
+  Json object_ = Json::object();
+  std::unordered_map<std::string, size_t> index_;
+};
+
+// 1-based, counted as the JSON bridge counts (objc::JSONCursor): CR, LF and
+// CR LF end lines, columns count characters, a byte-order mark takes none.
 struct Position {
   size_t line = 1;
   size_t column = 1;
@@ -45,6 +64,9 @@ struct JsonNode {
   bool isBool() const { return type == Type::Bool; }
   // The first member of that name, or null.
   const JsonNode* find(std::string_view key) const;
+  JsonNode* find(std::string_view key) {
+    return const_cast<JsonNode*>(static_cast<const JsonNode*>(this)->find(key));
+  }
   // "an object", "a string", "the number 3", ... for messages.
   std::string describe() const;
 };
@@ -63,5 +85,12 @@ struct JsonSyntaxError {
 
 // Reads one JSON value. On bad text returns nothing and fills `error`.
 std::optional<JsonNode> parseJsonTree(std::string_view text, JsonSyntaxError& error);
+
+// The node's value as JSON (duplicate keys read as the bridge reads them).
+Json toJson(const JsonNode& node);
+
+// Where the character at byte `index` of a string node's value is written
+// in `text` (escapes such as \u0041 stand for fewer bytes than they take).
+Position positionInString(std::string_view text, const JsonNode& node, size_t index);
 
 }  // namespace orvelsim

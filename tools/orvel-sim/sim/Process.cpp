@@ -124,20 +124,31 @@ ChildResult runChild(const std::string& executable, const std::vector<std::strin
     pthread_sigmask(SIG_SETMASK, &old, nullptr);
   });
 
-  std::string pending;
-  char buffer[8192];
-  for (;;) {
-    ssize_t n = ::read(stdoutRead.fd, buffer, sizeof buffer);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) break;
-    pending.append(buffer, static_cast<size_t>(n));
-    size_t start = 0;
-    for (size_t nl; (nl = pending.find('\n', start)) != std::string::npos; start = nl + 1) {
-      onLine(pending.substr(start, nl - start));
+  // Whatever happens while the output is read (`onLine` may throw), the
+  // child is ended and waited for and the feeder joined before this returns.
+  try {
+    std::string pending;
+    char buffer[8192];
+    for (;;) {
+      ssize_t n = ::read(stdoutRead.fd, buffer, sizeof buffer);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) break;
+      pending.append(buffer, static_cast<size_t>(n));
+      size_t start = 0;
+      for (size_t nl; (nl = pending.find('\n', start)) != std::string::npos; start = nl + 1) {
+        onLine(pending.substr(start, nl - start));
+      }
+      pending.erase(0, start);
     }
-    pending.erase(0, start);
+    if (!pending.empty()) onLine(pending);
+  } catch (...) {
+    ::kill(pid, SIGKILL);  // its standard input closes with it, which ends the feeder
+    stdoutRead.close();
+    feeder.join();
+    while (::waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
+    }
+    throw;
   }
-  if (!pending.empty()) onLine(pending);
   feeder.join();
 
   int status = 0;

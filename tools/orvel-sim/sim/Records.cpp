@@ -21,7 +21,10 @@ namespace {
 
 // Device time since the start, to the millisecond: enough to read, and
 // stable in text.
-double roundedTime(double t) { return std::round(t * 1000) / 1000; }
+double roundedTime(double t) {
+  double milliseconds = std::round(t * 1000);
+  return std::isfinite(milliseconds) ? milliseconds / 1000 : t;
+}
 
 std::string hex(const NSData* data) {
   static const char digits[] = "0123456789ABCDEF";
@@ -169,13 +172,18 @@ Json Record::toJson() const {
   return out;
 }
 
-Record Record::fromJson(const Json& line) {
+std::optional<Record> Record::fromJson(const Json& line) {
+  if (!line.is_object()) return std::nullopt;
+  auto t = line.find("t"), kind = line.find("kind");
+  if (t == line.end() || !t->is_number() || kind == line.end() || !kind->is_string()) return std::nullopt;
   Record r;
-  r.t = line.value("t", 0.0);
-  r.kind = line.value("kind", std::string());
+  r.t = t->get<double>();
+  r.kind = kind->get<std::string>();
+  JsonObjectBuilder fields;
   for (auto it = line.begin(); it != line.end(); ++it) {
-    if (it.key() != "t" && it.key() != "kind") r.fields[it.key()] = it.value();
+    if (it.key() != "t" && it.key() != "kind") fields.set(it.key(), it.value());
   }
+  r.fields = fields.take();
   return r;
 }
 
@@ -205,12 +213,12 @@ Json valueToJson(const NSObject* value) {
     return out;
   }
   if (auto* d = dynamic_cast<const NSDictionary*>(value)) {
-    Json out = Json::object();
+    JsonObjectBuilder out;
     for (const auto& entry : *d) {
       auto* key = dynamic_cast<const NSString*>(entry.key.get());
-      out[key ? key->utf8() : entry.key->description()] = valueToJson(entry.value.get());
+      out.set(key ? key->utf8() : entry.key->description(), valueToJson(entry.value.get()));
     }
-    return out;
+    return out.take();
   }
   if (auto* date = dynamic_cast<const NSDate*>(value)) return formatISO8601(date->timeIntervalSince1970());
   if (auto* m = dynamic_cast<const OrvelNotificationMessage*>(value)) return valueToJson(m->convertDictionary().get());
@@ -284,9 +292,15 @@ void Recorder::setClock(Clock clock) {
   clock_ = std::move(clock);
 }
 
-void Recorder::setSink(Sink sink) {
+Recorder::Subscription Recorder::subscribe(Sink sink) {
   std::lock_guard<std::recursive_mutex> g(lock_);
-  sink_ = std::move(sink);
+  sinks_.emplace_back(nextSubscription_, std::move(sink));
+  return nextSubscription_++;
+}
+
+void Recorder::unsubscribe(Subscription subscription) {
+  std::lock_guard<std::recursive_mutex> g(lock_);
+  std::erase_if(sinks_, [&](const auto& s) { return s.first == subscription; });
 }
 
 double Recorder::now() const {
@@ -305,18 +319,13 @@ void Recorder::add(std::string kind, Json fields) {
 
 void Recorder::add(Record record) {
   std::lock_guard<std::recursive_mutex> g(lock_);
-  records_.push_back(std::move(record));
-  if (sink_) sink_(records_.back());
+  ++count_;
+  for (const auto& [subscription, sink] : sinks_) sink(record);
 }
 
-std::vector<Record> Recorder::records() const {
+size_t Recorder::count() const {
   std::lock_guard<std::recursive_mutex> g(lock_);
-  return records_;
-}
-
-size_t Recorder::size() const {
-  std::lock_guard<std::recursive_mutex> g(lock_);
-  return records_.size();
+  return count_;
 }
 
 // ---- timeline ----
@@ -413,7 +422,7 @@ std::string describeRecord(const Record& r) {
   return compact(f);
 }
 
-void Timeline::heading(const std::string& text) { out_ << "\n== " << text << " ==\n"; }
+void Timeline::heading(const std::string& text) { out_ << "\n== " << printable(text) << " ==\n"; }
 
 void Timeline::write(const Record& r) {
   char time[32];
@@ -422,7 +431,7 @@ void Timeline::write(const Record& r) {
   if (r.kind == "note") {
     // Notes are the scenario's prose: wrapped, under a blank line.
     constexpr size_t kWidth = 96;
-    std::string text = describeRecord(r), line;
+    std::string text = printable(describeRecord(r)), line;
     out_ << "\n";
     const char* lead = "  # ";
     std::istringstream words(text);
@@ -441,61 +450,57 @@ void Timeline::write(const Record& r) {
   if (r.kind == "step") {
     // Steps stand out: they are what the scenario asked for. An expect step
     // shows through its own records.
-    if (r.fields.value("step", "") != "expect") out_ << time << "  ▶ " << describeRecord(r) << "\n";
+    if (r.fields.value("step", "") != "expect") out_ << time << "  ▶ " << printable(describeRecord(r)) << "\n";
     return;
   }
   kind.resize(std::max<size_t>(kind.size(), 10), ' ');
-  out_ << time << "    " << kind << " " << describeRecord(r) << "\n";
+  out_ << time << "    " << printable(kind) << " " << printable(describeRecord(r)) << "\n";
 }
 
 // ---- comparison ----
 
-namespace {
-
-struct RunSummary {
-  std::map<std::string, int> events;
-  std::string messageTypes;
-  std::string badgeWrites;
-  std::string finalBadge = "-";
-  std::map<std::string, int> hostCalls;
-};
-
-RunSummary summarise(const std::vector<Record>& records) {
-  RunSummary s;
-  for (const Record& r : records) {
-    if (r.kind == "event") {
-      std::string name = str(r.fields, "name");
-      ++s.events[name];
-      if (name == "OrvelDidReceiveMessageNotification") {
-        int64_t type = r.fields.value("type", int64_t{0});
-        if (!s.messageTypes.empty()) s.messageTypes += " ";
-        s.messageTypes += std::to_string(type);
-      }
-    } else if (r.kind == "badge") {
-      if (!s.badgeWrites.empty()) s.badgeWrites += " ";
-      s.finalBadge = str(r.fields, "value");
-      s.badgeWrites += s.finalBadge;
-    } else if (r.kind == "host") {
-      ++s.hostCalls[str(r.fields, "call")];
-    }
+void RunSummary::append(Runs& runs, std::string value) {
+  if (!runs.empty() && runs.back().first == value) {
+    ++runs.back().second;
+  } else {
+    runs.emplace_back(std::move(value), 1);
   }
-  if (s.messageTypes.empty()) s.messageTypes = "-";
-  if (s.badgeWrites.empty()) s.badgeWrites = "-";
-  return s;
 }
 
-}  // namespace
+std::string RunSummary::describe(const Runs& runs) {
+  if (runs.empty()) return "-";
+  std::string out;
+  for (const auto& [value, count] : runs) {
+    if (!out.empty()) out += " ";
+    out += value;
+    if (count > 1) out += " ×" + std::to_string(count);
+  }
+  return out;
+}
 
-Comparison Comparison::of(const std::vector<std::string>& versions, const std::vector<std::vector<Record>>& runs) {
+void RunSummary::add(const Record& r) {
+  if (r.kind == "event") {
+    std::string name = str(r.fields, "name");
+    ++events[name];
+    if (name == "OrvelDidReceiveMessageNotification") {
+      auto type = r.fields.find("type");
+      append(messageTypes_, type == r.fields.end() ? "0" : str(r.fields, "type"));
+    }
+  } else if (r.kind == "badge") {
+    append(badgeWrites_, str(r.fields, "value"));
+  } else if (r.kind == "host") {
+    ++hostCalls[str(r.fields, "call")];
+  }
+}
+
+Comparison Comparison::of(const std::vector<std::string>& versions, const std::vector<RunSummary>& summaries) {
   Comparison c;
   c.versions = versions;
-  std::vector<RunSummary> summaries;
-  for (const auto& run : runs) summaries.push_back(summarise(run));
   auto addIfDiffers = [&](std::string what, std::vector<std::string> values) {
     bool differs = std::adjacent_find(values.begin(), values.end(), std::not_equal_to<>()) != values.end();
     if (differs) c.rows.push_back({std::move(what), std::move(values)});
   };
-  auto counted = [&](const char* prefix, std::map<std::string, int> RunSummary::*field) {
+  auto counted = [&](const char* prefix, std::map<std::string, int64_t> RunSummary::*field) {
     std::set<std::string> names;
     for (const auto& s : summaries)
       for (const auto& [name, n] : s.*field) names.insert(name);
@@ -511,14 +516,14 @@ Comparison Comparison::of(const std::vector<std::string>& versions, const std::v
   counted("event ", &RunSummary::events);
   {
     std::vector<std::string> values;
-    for (const auto& s : summaries) values.push_back(s.messageTypes);
+    for (const auto& s : summaries) values.push_back(s.messageTypes());
     addIfDiffers("message types", std::move(values));
   }
   {
     std::vector<std::string> writes, finals;
     for (const auto& s : summaries) {
-      writes.push_back(s.badgeWrites);
-      finals.push_back(s.finalBadge);
+      writes.push_back(s.badgeWrites());
+      finals.push_back(s.finalBadge());
     }
     addIfDiffers("badge writes", std::move(writes));
     addIfDiffers("final badge", std::move(finals));

@@ -27,20 +27,20 @@
 #include <functional>
 #include <map>
 #include <mutex>
-#include <nlohmann/json.hpp>
+#include <optional>
 #include <ostream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "Foundation/Foundation.h"
+#include "sim/JsonTree.h"
 
 namespace objc {
 struct DeviceRecord;
 }
 
 namespace orvelsim {
-
-using Json = nlohmann::ordered_json;
 
 struct Record {
   double t = 0;
@@ -49,7 +49,9 @@ struct Record {
 
   // {"t": ..., "kind": ..., fields...}
   Json toJson() const;
-  static Record fromJson(const Json& line);
+  // A record read back from its JSON form; nothing when `line` is not one
+  // (not an object, or without a numeric "t" and a string "kind").
+  static std::optional<Record> fromJson(const Json& line);
 };
 
 // A run-time value as JSON: strings, numbers, collections as themselves;
@@ -61,12 +63,15 @@ Json valueToJson(const objc::NSObject* value);
 // The device's own records in the simulator's format.
 Record fromDeviceRecord(const objc::DeviceRecord& record, double startTime);
 
-// Collects records from every thread, in the order they are made, and hands
-// each to the sink as it comes.
+// Takes records from every thread and hands each, as it is made, to every
+// subscriber: one record at a time, in the order they are made, to the
+// subscribers in the order they subscribed. It keeps none of them, so a run
+// of any length takes the same memory; a subscriber keeps what it needs.
 class Recorder {
  public:
   using Clock = std::function<double()>;
   using Sink = std::function<void(const Record&)>;
+  using Subscription = size_t;
 
   Recorder() = default;
   Recorder(const Recorder&) = delete;
@@ -74,19 +79,24 @@ class Recorder {
 
   // Device seconds since the start, for records made here.
   void setClock(Clock clock);
-  void setSink(Sink sink);
   double now() const;
+
+  // `sink` sees every record made from now on, until it unsubscribes (not
+  // from inside a sink).
+  Subscription subscribe(Sink sink);
+  void unsubscribe(Subscription subscription);
 
   void add(std::string kind, Json fields);
   void add(Record record);
-  std::vector<Record> records() const;
-  size_t size() const;
+  // How many records have been made.
+  size_t count() const;
 
  private:
   mutable std::recursive_mutex lock_;
   Clock clock_;
-  Sink sink_;
-  std::vector<Record> records_;
+  std::vector<std::pair<Subscription, Sink>> sinks_;
+  Subscription nextSubscription_ = 1;
+  size_t count_ = 0;
 };
 
 // The readable timeline: one aligned line per record.
@@ -104,6 +114,28 @@ class Timeline {
 // One line of text for a record, without its time and kind.
 std::string describeRecord(const Record& record);
 
+// What the comparison of versions looks at in one run, gathered as the
+// records stream by: events and host callbacks counted by name, message
+// types and badge writes in order (a value repeated in a row is kept once,
+// with its count), and the last badge.
+class RunSummary {
+ public:
+  void add(const Record& record);
+
+  std::map<std::string, int64_t> events;
+  std::map<std::string, int64_t> hostCalls;
+  // "2 0 ×1000 3": each value, with its count when it came several times in a row.
+  std::string messageTypes() const { return describe(messageTypes_); }
+  std::string badgeWrites() const { return describe(badgeWrites_); }
+  std::string finalBadge() const { return badgeWrites_.empty() ? "-" : badgeWrites_.back().first; }
+
+ private:
+  using Runs = std::vector<std::pair<std::string, int64_t>>;
+  static void append(Runs& runs, std::string value);
+  static std::string describe(const Runs& runs);
+  Runs messageTypes_, badgeWrites_;
+};
+
 // What differed between runs of the same input on several system versions:
 // one row per thing that differs, one column per version.
 struct Comparison {
@@ -114,7 +146,7 @@ struct Comparison {
   };
   std::vector<Row> rows;  // only the rows that differ
 
-  static Comparison of(const std::vector<std::string>& versions, const std::vector<std::vector<Record>>& runs);
+  static Comparison of(const std::vector<std::string>& versions, const std::vector<RunSummary>& runs);
   void print(std::ostream& out) const;
   // One "compare" record per row, for --json.
   std::vector<Json> toJson() const;

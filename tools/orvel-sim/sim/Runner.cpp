@@ -5,6 +5,8 @@
 #include <atomic>
 #include <cmath>
 #include <memory>
+#include <mutex>
+#include <new>
 #include <optional>
 #include <thread>
 
@@ -19,10 +21,6 @@ namespace orvelsim {
 using namespace objc;
 
 namespace {
-
-// How long, in real time, a scheduling step waits for the library to say
-// what it scheduled (a download from the simulator's own server included).
-constexpr double kScheduleWaitSeconds = 10;
 
 // A 1x1 PNG.
 const unsigned char kPicture[] = {0x89, 0x50, 0x4E, 0x47, 0x0D, 0x0A, 0x1A, 0x0A, 0x00, 0x00, 0x00, 0x0D, 0x49, 0x48,
@@ -45,17 +43,31 @@ class AttachmentServer {
     server_.Get("/notes.txt", [](const httplib::Request&, httplib::Response& res) {
       res.set_content("not a media file\n", "text/plain");
     });
+    // A few small files for one client at a time: two threads, not the
+    // library's default of one per processor and more, and one request per
+    // connection so that neither thread sits in an idle connection.
+    server_.new_task_queue = [] { return new httplib::ThreadPool(2); };
+    server_.set_keep_alive_max_count(1);
     port_ = server_.bind_to_any_port("127.0.0.1");
     if (port_ <= 0) throw std::runtime_error("cannot serve attachments on 127.0.0.1");
     // Bound and listening already: connections wait in the backlog until
     // the thread accepts them.
     thread_ = std::thread([this] {
-      server_.listen_after_bind();
+      try {
+        server_.listen_after_bind();
+      } catch (...) {
+        // Its threads could not start (out of memory): the server never
+        // runs, which the constructor reports.
+      }
       finished_ = true;
     });
     // stop() only reaches a server whose accept loop has begun; a server
     // stopped before that would then accept for ever. The loop begins at once.
     while (!server_.is_running() && !finished_) std::this_thread::yield();
+    if (!server_.is_running()) {
+      thread_.join();
+      throw std::runtime_error("cannot serve attachments on 127.0.0.1: the server did not start");
+    }
   }
   ~AttachmentServer() {
     server_.stop();
@@ -86,15 +98,114 @@ AppState stateFrom(const std::string& name) {
 
 Ref<NSString> optionalString(const std::optional<std::string>& s) { return s ? str(*s) : nullptr; }
 
+// What the expectations need of the records, gathered as the records stream
+// by, so that no record is kept: counts since the previous "expect" step,
+// the last event and completion, the faults so far, and for the "host" and
+// "log" expectations of the next "expect" step, how far they are met. What
+// a failed expectation shows of the records is cut after kShownAtMost
+// items.
+class Tally {
+ public:
+  static constexpr size_t kShownAtMost = 100;
+
+  // Follows the "host" and "log" expectations of `step` (the next "expect"
+  // step, or null) from now on, and counts afresh.
+  void startFor(const Step* step) {
+    std::lock_guard<std::mutex> g(lock_);
+    events_ = completions_ = sounds_ = 0;
+    followed_.clear();
+    if (!step) return;
+    for (const Expectation& e : step->expectations)
+      if (e.kind == Expectation::Kind::Host || e.kind == Expectation::Kind::Log)
+        followed_.push_back(Followed{&e, 0, {}, 0});
+  }
+
+  void add(const Record& r) {
+    std::lock_guard<std::mutex> g(lock_);
+    if (r.kind == "event") {
+      ++events_;
+      lastEvent_ = r.fields;
+    } else if (r.kind == "completion") {
+      ++completions_;
+      lastCompletion_ = r.fields;
+    } else if (r.kind == "fault") {
+      ++faults_;
+    } else if (r.kind == "sound") {
+      ++sounds_;
+    } else if (r.kind == "host" || r.kind == "log") {
+      bool host = r.kind == "host";
+      std::string text = r.fields.value(host ? "call" : "text", std::string());
+      for (Followed& f : followed_) {
+        if ((f.expectation->kind == Expectation::Kind::Host) != host) continue;
+        const Expectation& e = *f.expectation;
+        if (host) {
+          // In this order, with any others between them.
+          if (f.matched < e.names.size() && text == e.names[f.matched]) ++f.matched;
+        } else if (text.find(e.text) != std::string::npos) {
+          f.matched = 1;
+        }
+        if (f.shown.size() < kShownAtMost) {
+          f.shown.push_back(text);
+        } else {
+          ++f.notShown;
+        }
+      }
+    }
+  }
+
+  int64_t events() const { return locked(events_); }
+  int64_t completions() const { return locked(completions_); }
+  int64_t faults() const { return locked(faults_); }
+  int64_t sounds() const { return locked(sounds_); }
+  Json lastEvent() const { return locked(lastEvent_); }
+  Json lastCompletion() const { return locked(lastCompletion_); }
+
+  // Whether the followed expectation `e` holds, and what was seen for it.
+  bool holds(const Expectation& e, Json& seen) const {
+    std::lock_guard<std::mutex> g(lock_);
+    for (const Followed& f : followed_) {
+      if (f.expectation != &e) continue;
+      seen = Json(f.shown);
+      if (f.notShown) seen.push_back("… and " + std::to_string(f.notShown) + " more");
+      return e.kind == Expectation::Kind::Host ? f.matched == e.names.size() : f.matched > 0;
+    }
+    seen = Json::array();
+    return false;
+  }
+
+ private:
+  struct Followed {
+    const Expectation* expectation;
+    size_t matched = 0;  // host: callbacks found in order; log: 1 once found
+    std::vector<std::string> shown;
+    size_t notShown = 0;
+  };
+
+  template <class T>
+  T locked(const T& value) const {
+    std::lock_guard<std::mutex> g(lock_);
+    return value;
+  }
+
+  mutable std::mutex lock_;
+  int64_t events_ = 0, completions_ = 0, faults_ = 0, sounds_ = 0;
+  Json lastEvent_, lastCompletion_;
+  std::vector<Followed> followed_;
+};
+
 class Run {
  public:
   Run(const Scenario& scenario, const RunOptions& options, Recorder::Sink sink)
       : scenario_(scenario), start_(options.startTime) {
-    recorder_.setSink(std::move(sink));
+    recorder_.subscribe([this](const Record& r) { tally_.add(r); });
+    recorder_.subscribe(std::move(sink));
     DeviceOptions deviceOptions;
     deviceOptions.startTime = options.startTime;
     // The log's lines become records; they need not go to standard error too.
     deviceOptions.logPassOn = [](const std::string&) {};
+    // Its records reach the recorder as they are made; the device need not
+    // keep them as well.
+    deviceOptions.keepRecords = false;
     device_.emplace(deviceOptions);
     recorder_.setClock([this] { return device_->now() - start_; });
     device_->setRecordObserver([this](const DeviceRecord& r) { recorder_.add(fromDeviceRecord(r, start_)); });
@@ -109,7 +220,9 @@ class Run {
   }
 
   RunResult run() {
-    for (const Step& step : scenario_.steps) {
+    tally_.startFor(nextExpect(0));
+    for (size_t i = 0; i < scenario_.steps.size(); ++i) {
+      const Step& step = scenario_.steps[i];
       // A note is its own record; every other step is announced first.
       if (step.kind != Step::Kind::Note) {
         Json fields{{"step", step.name}, {"value", step.value}};
@@ -119,8 +232,13 @@ class Run {
       }
       try {
         perform(step);
+        if (step.kind == Step::Kind::Expect) tally_.startFor(nextExpect(i + 1));
+      } catch (const std::bad_alloc&) {
+        throw;  // nothing more can be done; the caller says so
       } catch (const std::exception& e) {
-        std::string what = e.what();
+        // The platform's reasons may hold a NUL byte, which what() would cut.
+        auto* platform = dynamic_cast<const objc::Exception*>(&e);
+        std::string what = platform ? platform->name() + ": " + printable(platform->reason()) : printable(e.what());
         recorder_.add("error", Json{{"what", quoted(step.name) + " could not be carried out: " + what},
                                     {"step", step.name},
                                     {"line", step.at.line}});
@@ -132,7 +250,13 @@ class Run {
   }
 
  private:
-  static std::string quoted(const std::string& s) { return "\"" + s + "\""; }
+  static std::string quoted(const std::string& s) { return displayQuoted(s); }
+
+  const Step* nextExpect(size_t from) const {
+    for (size_t i = from; i < scenario_.steps.size(); ++i)
+      if (scenario_.steps[i].kind == Step::Kind::Expect) return &scenario_.steps[i];
+    return nullptr;
+  }
 
   std::string nextPushIdentifier() { return "push-" + std::to_string(++pushes_); }
   std::string currentPushIdentifier() const { return "push-" + std::to_string(pushes_); }
@@ -213,7 +337,6 @@ class Run {
         break;
       case Step::Kind::Expect:
         for (const Expectation& e : step.expectations) check(e);
-        sinceExpect_ = recorder_.size();
         break;
     }
   }
@@ -335,31 +458,21 @@ class Run {
     auto request = OrvelNotificationRequest::requestWithIdentifier(optionalString(given.identifier), c, t);
     auto done = std::make_shared<std::atomic<bool>>(false);
     host_->addLocalNotification(request, done);
-    // A request without content is not scheduled, and nobody is told.
-    if (c && !runMainUntil([&] { return done->load(); }, kScheduleWaitSeconds)) {
-      throw std::runtime_error("the library did not report what it scheduled within " +
-                               std::to_string(static_cast<int>(kScheduleWaitSeconds)) + " seconds");
-    }
+    // Settling waits for the library's downloads as long as the device
+    // does; a request without content is not scheduled, and nobody is told.
     device_->settle();
+    if (c && !done->load()) {
+      throw std::runtime_error("the library did not report what it scheduled: a download was still running after " +
+                               std::to_string(static_cast<int>(device_->options().downloadWaitSeconds)) + " seconds");
+    }
   }
 
   // ---- expectations ----
-
-  std::vector<Record> recordsSinceExpect() const {
-    std::vector<Record> all = recorder_.records();
-    return std::vector<Record>(all.begin() + static_cast<std::ptrdiff_t>(std::min(sinceExpect_, all.size())),
-                               all.end());
-  }
 
   void check(const Expectation& e) {
     bool ok = false;
     std::string what;
     Json actual;
-    auto countOf = [](const std::vector<Record>& records, const char* kind) {
-      int64_t n = 0;
-      for (const Record& r : records) n += r.kind == kind;
-      return n;
-    };
     switch (e.kind) {
       case Expectation::Kind::Badge:
         actual = UIApplication::sharedApplication()->applicationIconBadgeNumber();
@@ -369,48 +482,34 @@ class Run {
       case Expectation::Kind::LastEvent:
       case Expectation::Kind::LastCompletion: {
         bool event = e.kind == Expectation::Kind::LastEvent;
-        std::vector<Record> all = recorder_.records();
-        for (auto it = all.rbegin(); it != all.rend(); ++it) {
-          if (it->kind == (event ? "event" : "completion")) {
-            actual = it->fields;
-            break;
-          }
-        }
+        actual = event ? tally_.lastEvent() : tally_.lastCompletion();
         ok = !actual.is_null() && jsonContains(actual, e.partial);
         what = std::string(event ? "the last event" : "the last completion") + " contains " + e.partial.dump();
         if (actual.is_null()) actual = event ? "no event yet" : "no completion yet";
         break;
       }
       case Expectation::Kind::Events:
-        actual = countOf(recordsSinceExpect(), "event");
+        actual = tally_.events();
         ok = actual == e.number;
         what = std::to_string(e.number) + " event" + (e.number == 1 ? "" : "s") + " since the previous expect";
         break;
       case Expectation::Kind::Completions:
-        actual = countOf(recordsSinceExpect(), "completion");
+        actual = tally_.completions();
         ok = actual == e.number;
         what = std::to_string(e.number) + " completion" + (e.number == 1 ? "" : "s") + " since the previous expect";
         break;
       case Expectation::Kind::Sounds:
-        actual = countOf(recordsSinceExpect(), "sound");
+        actual = tally_.sounds();
         ok = actual == e.number;
         what = std::to_string(e.number) + " sound" + (e.number == 1 ? "" : "s") + " played since the previous expect";
         break;
       case Expectation::Kind::Faults:
-        actual = countOf(recorder_.records(), "fault");
+        actual = tally_.faults();
         ok = actual == e.number;
         what = std::to_string(e.number) + " fault" + (e.number == 1 ? "" : "s") + " so far";
         break;
       case Expectation::Kind::Host: {
-        Json calls = Json::array();
-        for (const Record& r : recordsSinceExpect())
-          if (r.kind == "host") calls.push_back(r.fields.value("call", std::string()));
-        actual = calls;
-        // In this order, with any others between them.
-        size_t next = 0;
-        for (const Json& call : calls)
-          if (next < e.names.size() && call == e.names[next]) ++next;
-        ok = next == e.names.size();
+        ok = tally_.holds(e, actual);
         what = "the host's callbacks since the previous expect include, in order, " + Json(e.names).dump();
         break;
       }
@@ -433,14 +532,7 @@ class Run {
         what = "the application is " + e.text;
         break;
       case Expectation::Kind::Log: {
-        Json lines = Json::array();
-        for (const Record& r : recordsSinceExpect()) {
-          if (r.kind != "log") continue;
-          std::string text = r.fields.value("text", std::string());
-          lines.push_back(text);
-          ok |= text.find(e.text) != std::string::npos;
-        }
-        actual = lines;
+        ok = tally_.holds(e, actual);
         what = "a log line since the previous expect contains " + Json(e.text).dump();
         break;
       }
@@ -454,12 +546,12 @@ class Run {
 
   const Scenario& scenario_;
   const double start_;
+  Tally tally_;
   Recorder recorder_;
   std::unique_ptr<AttachmentServer> server_;
   std::optional<Device> device_;
   std::optional<SampleHost> host_;
   RunResult result_;
-  size_t sinceExpect_ = 0;
   int pushes_ = 0;
 };
 

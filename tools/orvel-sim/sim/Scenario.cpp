@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
+#include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -11,6 +12,7 @@
 #include <iostream>
 #include <iterator>
 #include <sstream>
+#include <unordered_map>
 
 #include "Device/Device.h"
 
@@ -19,10 +21,40 @@ namespace orvelsim {
 namespace {
 
 constexpr const char* kTargetKey = "Simulator Target Bundle";
-// Far more than any scenario or payload needs.
-constexpr uintmax_t kMaxInputBytes = uintmax_t{16} << 20;
 
-std::string inQuotes(std::string_view s) { return "\"" + std::string(s) + "\""; }
+std::string inQuotes(std::string_view s) { return displayQuoted(s); }
+
+// The fewest bytes the value can take as JSON, without building it: each
+// string at least its characters and quotes, each number at least one
+// digit, a repeated key only once (the last value counts). `skip` names a
+// member of the outermost object to leave out.
+size_t leastJsonBytes(const JsonNode& node, std::string_view skip = {}) {
+  switch (node.type) {
+    case JsonNode::Type::Null:
+      return 4;
+    case JsonNode::Type::Bool:
+      return node.boolean ? 4 : 5;
+    case JsonNode::Type::Integer:
+    case JsonNode::Type::Double:
+      return 1;
+    case JsonNode::Type::String:
+      return node.string.size() + 2;
+    case JsonNode::Type::Array: {
+      size_t n = 2 + (node.items.empty() ? 0 : node.items.size() - 1);
+      for (const JsonNode& item : node.items) n += leastJsonBytes(item);
+      return n;
+    }
+    case JsonNode::Type::Object: {
+      std::unordered_map<std::string_view, const JsonNode*> last;
+      for (const auto& m : node.members)
+        if (skip.empty() || m.key != skip) last[m.key] = &m.value;
+      size_t n = 2 + (last.empty() ? 0 : last.size() - 1);
+      for (const auto& [key, value] : last) n += key.size() + 3 + leastJsonBytes(*value);
+      return n;
+    }
+  }
+  return 0;
+}
 
 std::string joined(const std::vector<std::string>& names) {
   std::string out;
@@ -88,7 +120,6 @@ class Checker {
   objc::Id foundation(const JsonNode& node) const {
     return objc::JSONParse(text_.substr(node.begin, node.end - node.begin));
   }
-  Json json(const JsonNode& node) const { return Json::parse(text_.substr(node.begin, node.end - node.begin)); }
 
   // Every member's key must be known and appear once.
   void checkKeys(const JsonNode& object, const std::vector<std::string>& known, std::string_view what) const {
@@ -129,6 +160,30 @@ class Checker {
     }
     return node.number;
   }
+  // The value as written (a long one cut short), for messages.
+  std::string written(const JsonNode& node) const {
+    std::string_view text = text_.substr(node.begin, node.end - node.begin);
+    return text.size() > 40 ? std::string(text.substr(0, 40)) + "…" : std::string(text);
+  }
+  // Seconds of device time: a number from `least` to kLongestSpanSeconds.
+  double span(const JsonNode& node, std::string_view what, double least) const {
+    double seconds = number(node, what);
+    if (seconds < least || seconds > kLongestSpanSeconds) {
+      fail(node.at, std::string(what) + " is from " + std::to_string(static_cast<int64_t>(least)) + " to " +
+                        std::to_string(static_cast<int64_t>(kLongestSpanSeconds)) + " seconds (100 years), not " +
+                        written(node));
+    }
+    return seconds;
+  }
+  // A whole number from `least` to `most`.
+  int64_t bounded(const JsonNode& node, std::string_view what, int64_t least, int64_t most) const {
+    int64_t n = integer(node, what);
+    if (n < least || n > most) {
+      fail(node.at, std::string(what) + " is from " + std::to_string(least) + " to " + std::to_string(most) + ", not " +
+                        std::to_string(n));
+    }
+    return n;
+  }
   bool boolean(const JsonNode& node, std::string_view what) const {
     if (!node.isBool()) fail(node.at, std::string(what) + " is true or false, not " + node.describe());
     return node.boolean;
@@ -160,6 +215,13 @@ class Checker {
   objc::Ref<objc::NSDictionary> payload(const JsonNode& node, std::optional<std::string>& target) const {
     if (!node.isObject()) fail(node.at, "a payload is a JSON object, not " + node.describe());
     if (const JsonNode* t = node.find(kTargetKey)) target = string(*t, inQuotes(kTargetKey));
+    // A payload far too large is refused before it is built; one near the
+    // limit is built and measured, so that the message says its exact size.
+    if (size_t least = leastJsonBytes(node, kTargetKey); least > 4 * objc::Device::kMaxPayloadBytes) {
+      fail(node.at, "the payload is at least " + std::to_string(least) +
+                        " bytes of JSON; the push service refuses more than " +
+                        std::to_string(objc::Device::kMaxPayloadBytes));
+    }
     auto dict = objc::cast<objc::NSDictionary>(foundation(node));
     if (target) {
       auto copy = objc::NSMutableDictionary::dictionaryWithDictionary(dict.get());
@@ -284,9 +346,10 @@ class Checker {
     };
     for (size_t i = 0; i < hex.size(); ++i) {
       if (digit(hex[i]) >= 0) continue;
-      Position at = node.at;
-      at.column += 1 + i;  // the opening quote, then the digits before it
-      fail(at, "\"token\" holds " + inQuotes(std::string(1, hex[i])) + ", which is not a hexadecimal digit");
+      size_t length = 1;  // the whole character
+      while (i + length < hex.size() && (static_cast<unsigned char>(hex[i + length]) & 0xC0) == 0x80) ++length;
+      fail(positionInString(text_, node, i),
+           "\"token\" holds " + inQuotes(hex.substr(i, length)) + ", which is not a hexadecimal digit");
     }
     std::vector<uint8_t> bytes;
     for (size_t i = 0; i < hex.size(); i += 2) {
@@ -324,11 +387,11 @@ class Checker {
     object(node, "\"trigger\"");
     checkKeys(node, {"timeInterval", "repeat", "fireDate", "dateComponents", "region"}, "\"trigger\"");
     TriggerInput t;
-    if (const JsonNode* v = node.find("timeInterval")) t.timeInterval = number(*v, "\"timeInterval\" (seconds)");
+    if (const JsonNode* v = node.find("timeInterval")) t.timeInterval = span(*v, "\"timeInterval\"", 0);
     if (const JsonNode* v = node.find("repeat")) t.repeat = boolean(*v, "\"repeat\"");
     if (const JsonNode* v = node.find("fireDate")) {
       if (v->isNumber()) {
-        t.fireDate = number(*v, "\"fireDate\"");
+        t.fireDate = span(*v, "\"fireDate\" (seconds from the moment of scheduling)", -kLongestSpanSeconds);
         t.fireDateIsRelative = true;
       } else {
         std::string s = string(*v, "\"fireDate\" (ISO-8601 text, or seconds from the moment of scheduling)");
@@ -339,9 +402,24 @@ class Checker {
     if (const JsonNode* v = node.find("dateComponents")) {
       object(*v, "\"dateComponents\"");
       static const std::vector<std::string> units = {"year", "month", "day", "hour", "minute", "second", "timeZone"};
+      // A year in the calendar's range; a time zone at most 18 hours from
+      // GMT. The other fields are taken as the platform takes them: one out
+      // of its range (hour 25) is no error, it matches no date.
+      constexpr int64_t kAnyField = 1'000'000'000;
+      static const std::map<std::string, std::pair<int64_t, int64_t>> ranges = {
+          {"year", {1, 9999}},
+          {"month", {-kAnyField, kAnyField}},
+          {"day", {-kAnyField, kAnyField}},
+          {"hour", {-kAnyField, kAnyField}},
+          {"minute", {-kAnyField, kAnyField}},
+          {"second", {-kAnyField, kAnyField}},
+          {"timeZone", {-64800, 64800}}};
       checkKeys(*v, units, "\"dateComponents\"");
       std::map<std::string, int64_t> components;
-      for (const auto& m : v->members) components[m.key] = integer(m.value, inQuotes(m.key));
+      for (const auto& m : v->members) {
+        auto [least, most] = ranges.at(m.key);
+        components[m.key] = bounded(m.value, inQuotes(m.key), least, most);
+      }
       t.dateComponents = std::move(components);
     }
     if (const JsonNode* v = node.find("region")) {
@@ -353,7 +431,10 @@ class Checker {
       r.identifier = string(*id, "\"identifier\"");
       if (const JsonNode* x = v->find("latitude")) r.latitude = number(*x, "\"latitude\"");
       if (const JsonNode* x = v->find("longitude")) r.longitude = number(*x, "\"longitude\"");
-      if (const JsonNode* x = v->find("radius")) r.radius = number(*x, "\"radius\"");
+      if (const JsonNode* x = v->find("radius")) {
+        r.radius = number(*x, "\"radius\" (metres)");
+        if (r.radius < 0) fail(x->at, "\"radius\" is 0 or more metres, not " + written(*x));
+      }
       if (const JsonNode* x = v->find("notifyOnEntry")) r.notifyOnEntry = boolean(*x, "\"notifyOnEntry\"");
       if (const JsonNode* x = v->find("notifyOnExit")) r.notifyOnExit = boolean(*x, "\"notifyOnExit\"");
       t.region = r;
@@ -399,7 +480,7 @@ class Checker {
       } else if (m.key == "lastEvent" || m.key == "lastCompletion") {
         e.kind = m.key == "lastEvent" ? Expectation::Kind::LastEvent : Expectation::Kind::LastCompletion;
         object(v, inQuotes(m.key) + " (what the record must contain)");
-        e.partial = json(v);
+        e.partial = toJson(v);
       } else if (m.key == "events" || m.key == "completions" || m.key == "faults" || m.key == "delivered" ||
                  m.key == "pending" || m.key == "sounds") {
         e.kind = m.key == "events"        ? Expectation::Kind::Events
@@ -440,7 +521,6 @@ class Checker {
     s.kind = static_cast<Step::Kind>(it - names.begin());
     s.name = member.key;
     s.at = node.at;
-    s.value = json(v);
     switch (s.kind) {
       case Step::Kind::Launch:
         launch(v, s);
@@ -491,8 +571,10 @@ class Checker {
         schedule(v, s);
         break;
       case Step::Kind::Advance:
-        s.seconds = number(v, "\"advance\" (seconds of device time)");
-        if (s.seconds < 0) fail(v.at, "the clock only moves forward; \"advance\" is 0 or more");
+        if (number(v, "\"advance\" (seconds of device time)") < 0) {
+          fail(v.at, "the clock only moves forward; \"advance\" is 0 or more");
+        }
+        s.seconds = span(v, "\"advance\"", 0);
         break;
       case Step::Kind::SetBadge:
         s.integer = integer(v, "\"setBadge\"");
@@ -530,6 +612,8 @@ class Checker {
         expect(v, s);
         break;
     }
+    // Only now, once a payload is known to be of a size the service takes.
+    s.value = toJson(v);
     return s;
   }
 
@@ -542,10 +626,16 @@ class Checker {
     if (const JsonNode* v = root.find("os")) sc.versions = versions(*v);
     if (const JsonNode* v = root.find("description")) sc.description = string(*v, "\"description\"");
     if (const JsonNode* v = root.find("host")) host(*v, sc.host);
-    const JsonNode* steps = root.find("steps");
+    JsonNode* steps = root.find("steps");
     if (!steps) fail(root.at, "a scenario needs \"steps\", a list of steps");
     if (!steps->isArray()) fail(steps->at, "\"steps\" is a list of steps, not " + steps->describe());
-    for (const JsonNode& s : steps->items) sc.steps.push_back(step(s));
+    // Each step's part of the tree goes once the step is read, so that a
+    // long scenario does not hold its whole tree and all its steps at once.
+    sc.steps.reserve(steps->items.size());
+    for (JsonNode& s : steps->items) {
+      sc.steps.push_back(step(s));
+      s = JsonNode();
+    }
     return sc;
   }
 
@@ -576,9 +666,16 @@ std::string InputError::describe() const {
 std::string displayName(const std::string& path) { return path == "-" ? "<stdin>" : path; }
 
 std::string readInput(const std::string& path) {
+  const std::string tooLarge = "cannot read: larger than " + std::to_string(kMaxInputBytes >> 20) + " MiB";
   if (path == "-") {
-    std::string content((std::istreambuf_iterator<char>(std::cin)), std::istreambuf_iterator<char>());
+    // Standard input may never end: read one byte past the limit at most.
+    std::string content;
+    char buffer[65536];
+    while (content.size() <= kMaxInputBytes && std::cin.read(buffer, sizeof buffer).gcount() > 0) {
+      content.append(buffer, static_cast<size_t>(std::cin.gcount()));
+    }
     if (std::cin.bad()) throw BadInput(InputError{displayName(path), {}, "cannot read standard input"});
+    if (content.size() > kMaxInputBytes) throw BadInput(InputError{displayName(path), {}, tooLarge});
     return content;
   }
   // Only regular files: a device or a pipe could be endless.
@@ -589,9 +686,7 @@ std::string readInput(const std::string& path) {
   if (!std::filesystem::is_regular_file(status)) {
     throw BadInput(InputError{path, {}, "cannot read: it is not a regular file"});
   }
-  if (std::filesystem::file_size(path, ec) > kMaxInputBytes) {
-    throw BadInput(InputError{path, {}, "cannot read: larger than " + std::to_string(kMaxInputBytes >> 20) + " MiB"});
-  }
+  if (std::filesystem::file_size(path, ec) > kMaxInputBytes) throw BadInput(InputError{path, {}, tooLarge});
   std::ifstream in(path, std::ios::binary);
   if (!in) throw BadInput(InputError{path, {}, std::string("cannot read: ") + std::strerror(errno)});
   std::ostringstream content;
@@ -638,17 +733,16 @@ bool isStateName(std::string_view name) {
 
 bool isVersion(std::string_view text) {
   if (text.empty() || text.size() > 32) return false;
-  bool digitBefore = false;
-  for (char c : text) {
-    if (c >= '0' && c <= '9') {
-      digitBefore = true;
-    } else if (c == '.' && digitBefore) {
-      digitBefore = false;
-    } else {
-      return false;
-    }
+  // Components of decimal digits between dots, each one a number the
+  // platform's integers hold.
+  for (size_t start = 0; start <= text.size();) {
+    size_t dot = std::min(text.find('.', start), text.size());
+    int64_t value;
+    auto [end, error] = std::from_chars(text.data() + start, text.data() + dot, value);
+    if (dot == start || error != std::errc() || end != text.data() + dot || text[start] == '-') return false;
+    start = dot + 1;
   }
-  return digitBefore;
+  return true;
 }
 
 std::optional<double> parseISO8601(std::string_view s) {
@@ -717,7 +811,42 @@ std::optional<double> parseISO8601(std::string_view s) {
   return static_cast<double>(days * 86400 + hour * 3600 + minute * 60 + second - offset) + fraction;
 }
 
+std::string printable(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  char escape[8];
+  for (size_t i = 0; i < text.size(); ++i) {
+    auto c = static_cast<unsigned char>(text[i]);
+    unsigned control = c < 0x20 || c == 0x7F ? c : 0;
+    // C1 controls, U+0080 to U+009F, are two bytes in UTF-8.
+    if (c == 0xC2 && i + 1 < text.size() && static_cast<unsigned char>(text[i + 1]) < 0xA0 &&
+        static_cast<unsigned char>(text[i + 1]) >= 0x80) {
+      control = static_cast<unsigned char>(text[++i]);
+    }
+    if (control || c < 0x20) {
+      std::snprintf(escape, sizeof escape, "\\u%04X", control);
+      out += escape;
+    } else {
+      out += text[i];
+    }
+  }
+  return out;
+}
+
+std::string displayQuoted(std::string_view text) {
+  std::string out = "\"";
+  for (char c : printable(text)) {
+    if (c == '"') out += '\\';
+    out += c;
+  }
+  return out + "\"";
+}
+
 std::string formatISO8601(double seconds) {
+  // Far outside any date a run reaches; the calendar arithmetic below is
+  // only defined up to about 2.9e11 years.
+  if (std::isnan(seconds)) return "not a date";
+  if (std::fabs(seconds) > 1e15) return seconds < 0 ? "before any date" : "after any date";
   double whole = std::floor(seconds);
   int64_t millis = std::llround((seconds - whole) * 1000);
   auto t = static_cast<int64_t>(whole);

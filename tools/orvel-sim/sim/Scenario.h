@@ -26,8 +26,6 @@
 
 namespace orvelsim {
 
-using Json = nlohmann::ordered_json;
-
 struct InputError {
   std::string file;
   Position at;
@@ -45,8 +43,17 @@ class BadInput : public std::runtime_error {
   InputError error_;
 };
 
+// The longest span of device time a step names (an "advance", a
+// trigger's time interval, a fire date in seconds from now): 100 years of
+// 365.25 days.
+inline constexpr double kLongestSpanSeconds = 3155760000;
+
+// The largest scenario or payload read, from a file or standard input.
+inline constexpr size_t kMaxInputBytes = size_t{16} << 20;
+
 // The whole content of a file, or of standard input for "-". Raises
-// BadInput (FILE:1:1) when it cannot be read.
+// BadInput (FILE:1:1) when it cannot be read or is larger than
+// kMaxInputBytes.
 std::string readInput(const std::string& path);
 // How a path is named in messages: "<stdin>" for "-".
 std::string displayName(const std::string& path);
@@ -191,8 +198,17 @@ bool isVersion(std::string_view text);
 // ISO-8601 date and time ("2026-01-01T08:30:00Z", "2026-01-01T08:30:00.250+02:00",
 // "2026-01-01"): seconds since 1970, or nothing.
 std::optional<double> parseISO8601(std::string_view text);
-// The same moment as ISO-8601 text in UTC, milliseconds only when there are some.
+// The same moment as ISO-8601 text in UTC, milliseconds only when there are
+// some; a moment beyond 1e15 seconds from 1970 (or not a number) is named
+// as such.
 std::string formatISO8601(double seconds);
+
+// Text for a terminal: control characters (C0, DEL and C1) written as
+// \uXXXX, everything else as it is.
+std::string printable(std::string_view text);
+// The same in double quotes, inner quotes escaped: how messages show text
+// that came from the input.
+std::string displayQuoted(std::string_view text);
 
 // The scenario steps of `orvel-sim push`: launch the sample host, move it to
 // `state`, deliver the payload, and open it when asked.

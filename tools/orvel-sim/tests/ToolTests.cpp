@@ -10,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -340,6 +341,70 @@ TEST(SimToolOutput, TimelineAndClockAndFailedExpectations) {
   ASSERT_EQ(errors.size(), 1u);
   EXPECT_EQ(errors[0]["line"], 1);
   EXPECT_EQ(ofKind(error.records(), "step").size(), 1u) << "the run stops at the failing step";
+}
+
+// ---- hardening: what a user could once crash, hang or mislead ----
+
+TEST(SimToolCrash, AByteOrderMarkOnAFileOrStandardInputIsRead) {
+  const std::string scenario =
+      "\xEF\xBB\xBF"
+      R"({"steps": [{"launch": {}}, {"expect": {"events": 1}}]})";
+  fs::path withMark = writeFile("bom.json", scenario);
+  Result r = sim({"run", withMark.string(), "--json"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(sim({"run", "-", "--os", "9.3,13.0"}, "13.0", scenario).status, 0);
+  EXPECT_EQ(sim({"push", "-"}, "", "\xEF\xBB\xBF{\"aps\": {\"alert\": \"Hi\"}}").status, 0);
+}
+
+TEST(SimToolMemory, StandardInputIsCutAtTheSameSixteenMebibytesAsAFile) {
+  expectBadInput(sim({"run", "-"}, "", std::string((16 << 20) + 1, ' ')),
+                 "<stdin>:1:1: cannot read: larger than 16 MiB");
+}
+
+TEST(SimToolMemory, RunningOutOfMemoryEndsWithAMessageAndStatusOne) {
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+  GTEST_SKIP() << "the sanitizers reserve more address space than the limit leaves";
+#else
+  // 400,000 steps take far more than 300 MB once read; the program is
+  // limited to that much address space (it once ended in an uncaught
+  // std::bad_alloc).
+  std::string steps;
+  for (int i = 0; i < 400000; ++i) steps += R"({"note": "n"}, )";
+  fs::path large = writeFile("large.json", R"({"steps": [)" + steps + R"({"note": "end"}]})");
+  fs::path err = scratch() / "oom-err";
+  std::string command = "prlimit --as=314572800 " + std::string(ORVEL_SIM_EXECUTABLE) + " run " + large.string() +
+                        " >/dev/null 2>" + err.string();
+  int status = std::system(command.c_str());
+  ASSERT_TRUE(WIFEXITED(status)) << "it ended by a signal";
+  EXPECT_EQ(WEXITSTATUS(status), 1);
+  EXPECT_EQ(slurp(err), "orvel-sim: out of memory\n");
+#endif
+}
+
+TEST(SimToolMessage, PositionsEscapesAndEmptyOptions) {
+  fs::path cr = writeFile("cr.json", "{\"steps\": [\r{\"launch\": {}},\r{\"bogus\": 1}]}");
+  expectBadInput(sim({"run", cr.string()}), cr.string() + ":3:2: unknown step \"bogus\"");
+  fs::path escaped = writeFile("escaped.json", R"({"steps": [{"token": "\u0041\u0041zz"}]})");
+  expectBadInput(sim({"run", escaped.string()}), escaped.string() + ":1:35: \"token\" holds \"z\"");
+  fs::path overflow = writeFile("overflow.json", R"({"steps": [{"advance": 1e400}]})");
+  expectBadInput(sim({"run", overflow.string()}), overflow.string() + ":1:24: not valid JSON: number overflow");
+  fs::path radius = writeFile("radius.json", R"({"steps": [{"schedule": {"content": {"title": "t"},
+    "trigger": {"region": {"identifier": "r", "radius": -1}}}}]})");
+  expectBadInput(sim({"run", radius.string()}), radius.string() + ":2:57: \"radius\" is 0 or more metres, not -1");
+  expectBadInput(sim({"tour", "--os", ""}), "orvel-sim: --os: \"\" is not a system version");
+  expectBadInput(sim({"tour", "--clock", ""}), "orvel-sim: --clock: \"\" is not an ISO-8601 time");
+
+  // Control characters from the scenario reach the terminal escaped, and a
+  // NUL no longer cuts a message short.
+  fs::path controls = writeFile("controls.json", R"({"steps": [{"note": "bell\u0007 and \u001b[31mred"},
+    {"open": "a\u0000b"}]})");
+  Result timeline = sim({"run", controls.string()});
+  EXPECT_EQ(timeline.status, 1);
+  EXPECT_EQ(timeline.out.find('\x07'), std::string::npos);
+  EXPECT_EQ(timeline.out.find('\x1b'), std::string::npos);
+  EXPECT_NE(timeline.out.find("bell\\u0007 and \\u001B[31mred"), std::string::npos) << timeline.out;
+  EXPECT_NE(timeline.out.find("no delivered notification has the identifier \"a\\u0000b\""), std::string::npos)
+      << timeline.out;
 }
 
 }  // namespace

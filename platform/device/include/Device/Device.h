@@ -16,9 +16,12 @@
 // it goes.
 //
 // Every step runs on the main thread and returns once it has settled: the
-// main queue has run until idle and the notification centre's background
-// completions that the step caused have run. Steps cannot be called from
-// inside the application's callbacks.
+// main queue has run until idle, the notification centre's background
+// completions that the step caused have run, and so have the URL downloads
+// in flight (a library downloading an attachment), for as long as
+// DeviceOptions::downloadWaitSeconds allows. A host program therefore needs
+// no waiting of its own. Steps cannot be called from inside the
+// application's callbacks.
 #pragma once
 
 #include <cstdint>
@@ -113,6 +116,15 @@ struct DeviceOptions {
   LogSink logPassOn;
   // Seeds the identifiers the device makes, so that a run is repeatable.
   uint64_t seed = 0x5eed;
+  // Whether records() keeps what the device records. A program that sees
+  // each record through setRecordObserver can turn this off, so that a
+  // device running for ever takes the same memory.
+  bool keepRecords = true;
+  // How long, in real time, settling waits for URL downloads in flight to
+  // finish (with their completion handlers). Twice the request time-out the
+  // library gives its attachment downloads, so that a server that never
+  // answers ends in the library's time-out rather than in this limit.
+  double downloadWaitSeconds = 60;
 };
 
 class Device {
@@ -135,11 +147,21 @@ class Device {
   double now() const;
   // Moves the clock forward, firing in time order every local notification
   // whose trigger it passes and reporting fetch completions that run out
-  // of time; each firing settles before the next.
+  // of time; each firing settles before the next. At most
+  // kMaxFiringsPerAdvance firings go one by one: after that the clock
+  // moves to the end at once and what is still due fires once (a repeating
+  // notification's missed occurrences fire once, as after a device that was
+  // switched off), so that every step ends, however long and however
+  // often its notifications repeat.
   void advance(double seconds);
+  static constexpr int kMaxFiringsPerAdvance = 1000;
   // Runs the main queue and waits for the notification centre's
-  // completions, until nothing more happens; also fires what is due now.
+  // completions and for URL downloads in flight, until nothing more
+  // happens; also fires what is due now. A host program calls it after its
+  // own requests (scheduling a notification whose attachment the library
+  // downloads) to see their outcome.
   void settle();
+  const DeviceOptions& options() const;
 
   // ---- application lifecycle ----
   using DelegateFactory = std::function<Id()>;
@@ -241,6 +263,19 @@ class Device {
   // The device enters a region: location-triggered requests and legacy
   // notifications for a region of that identifier fire.
   void enterRegion(std::string_view identifier);
+
+  // ---- what it holds ----
+  // The sizes of what the device keeps, so that a program (or a test) can
+  // see that a device running for ever stays the same size: each grows
+  // only with what is still listed, scheduled or waited for.
+  struct Footprint {
+    size_t records = 0;          // kept for records() (none without keepRecords)
+    size_t deliveries = 0;       // delivered notifications still listed
+    size_t legacyScheduled = 0;  // scheduled legacy notifications
+    size_t notices = 0;          // the legacy notice bar
+    size_t fetchHandlers = 0;    // fetch completions not yet called
+  };
+  Footprint footprint() const;
 
   // ---- records ----
   std::vector<DeviceRecord> records() const;

@@ -90,7 +90,8 @@ class NSDateComponents final : public NSObject {
 
   // The date the components denote in their time zone (Gregorian calendar);
   // missing fields read as the start of their range (year 1, January, day
-  // 1, 00:00:00).
+  // 1, 00:00:00). Nil when a field is beyond a billion (of years, months,
+  // ...), where the calendar has no dates.
   Ref<NSDate> date() const;
   // Whether the moment `t` (seconds since 1970) matches every field that is
   // set, read in the components' time zone.

@@ -5,7 +5,6 @@
 
 #include <initializer_list>
 #include <string_view>
-#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -14,6 +13,39 @@
 namespace objc {
 
 class NSArray;
+
+namespace detail {
+// Entry positions by key hash: open addressing in one flat table, kept at
+// most half full, so that a dictionary's index is one allocation.
+class KeyIndex {
+ public:
+  void clear() {
+    slots_.clear();
+    used_ = 0;
+  }
+  void reserve(size_t entries);
+  void add(size_t hash, size_t position);
+  // The position of the first entry with this hash that `matches`, or -1.
+  template <class Matches>
+  long find(size_t hash, Matches&& matches) const {
+    if (slots_.empty()) return -1;
+    const size_t mask = slots_.size() - 1;
+    for (size_t i = hash & mask; slots_[i].position != 0; i = (i + 1) & mask) {
+      if (slots_[i].hash == hash && matches(slots_[i].position - 1)) return static_cast<long>(slots_[i].position - 1);
+    }
+    return -1;
+  }
+
+ private:
+  struct Slot {
+    size_t hash = 0;
+    size_t position = 0;  // the entry's position + 1; 0 for an empty slot
+  };
+  void grow(size_t capacity);
+  std::vector<Slot> slots_;
+  size_t used_ = 0;
+};
+}  // namespace detail
 
 class NSDictionary : public NSObject {
  public:
@@ -27,6 +59,9 @@ class NSDictionary : public NSObject {
   static Ref<NSDictionary> dictionary();
   // {{key, value}, ...}; a later entry with an equal key replaces the earlier one.
   static Ref<NSDictionary> dictionaryWithEntries(std::initializer_list<Entry> entries);
+  // The same, taking the entries over; for equal keys the last value stays
+  // at the place of the first key. Raises for a nil key or value.
+  static Ref<NSDictionary> dictionaryWithEntries(std::vector<Entry>&& entries);
   static Ref<NSDictionary> dictionaryWithDictionary(const NSDictionary* other);
 
   uint64_t count() const { return entries_.size(); }
@@ -50,13 +85,16 @@ class NSDictionary : public NSObject {
 
  protected:
   void set(NSObject* key, NSObject* value);
+  // Stores `value` under `key` (whose hash is `hash`), replacing the value
+  // of an equal key in its place.
+  void place(Id key, Id value, size_t hash);
   void remove(const NSObject* key);
   void clear();
   long find(const NSObject* key) const;
   long findString(std::string_view key) const;
 
   std::vector<Entry> entries_;
-  std::unordered_multimap<size_t, size_t> index_;  // key hash -> entry position
+  detail::KeyIndex index_;
 };
 
 class NSMutableDictionary final : public NSDictionary {

@@ -10,13 +10,37 @@
 
 namespace objc {
 
-// Where and why a text is not JSON. Line and column are 1-based; columns
-// count characters (UTF-8 sequences), not bytes.
+// Where and why a text is not JSON. Line and column are 1-based, counted
+// as JSONCursor counts them.
 struct JSONError {
   size_t line = 0;
   size_t column = 0;
   std::string message;           // what was found and what was expected
   std::string describe() const;  // "LINE:COLUMN: message"
+};
+
+// A UTF-8 byte-order mark may open the text; it is not part of the value.
+// The offset of the text after it (3 with a mark, else 0).
+size_t JSONTextStart(std::string_view text);
+
+// Lines and columns in a JSON text, as an editor shows them: a line ends at
+// LF, CR LF or a lone CR; columns count characters (UTF-8 sequences), not
+// bytes, from 1; a byte-order mark at the start takes no column. Moving
+// forward continues from where the cursor is, so walking a text once costs
+// its length.
+class JSONCursor {
+ public:
+  explicit JSONCursor(std::string_view text) : text_(text), offset_(JSONTextStart(text)) {}
+  // The position of byte `offset` (at most the text's size).
+  void moveTo(size_t offset);
+  size_t line() const { return line_; }
+  size_t column() const { return column_; }
+
+ private:
+  std::string_view text_;
+  size_t offset_;
+  size_t line_ = 1;
+  size_t column_ = 1;
 };
 
 // Reading refuses nesting deeper than this.
@@ -26,7 +50,8 @@ inline constexpr size_t kJSONMaxDepth = 512;
 // still be written.
 inline constexpr size_t kJSONMaxWriteDepth = kJSONMaxDepth + 64;
 
-// Reads one JSON value (a scalar at the top level is fine):
+// Reads one JSON value (a scalar at the top level is fine; a byte-order
+// mark before it is skipped):
 //   object -> NSDictionary, keys in the order of the text; for a duplicate
 //             key the last value wins, at the place of the first
 //   array -> NSArray; string -> NSString; null -> NSNull

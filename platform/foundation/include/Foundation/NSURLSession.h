@@ -134,6 +134,11 @@ class NSURLSessionConfiguration final : public NSObject {
 // raise NSInvalidArgumentException). Process-wide.
 void setURLSessionTimeoutScaleForTesting(double factor);
 
+// Download tasks of this process that have been resumed and whose
+// completion handlers have not yet returned. The simulated device waits for
+// them to reach zero when it settles.
+size_t URLSessionDownloadsInFlight();
+
 using NSURLSessionDownloadCompletion = Block<void(NSURL* location, NSURLResponse* response, NSError* error)>;
 
 class NSURLSession final : public NSObject {
@@ -221,6 +226,7 @@ class NSURLSessionTask : public NSObject {
   Ref<NSURLSessionDownloadCompletion> completion_;
   NSURLSessionTaskState state_ = NSURLSessionTaskStateSuspended;
   bool started_ = false;
+  bool inFlight_ = false;  // counted in URLSessionDownloadsInFlight
   bool completed_ = false;
   Ref<NSURLResponse> response_;
   Ref<NSError> error_;

@@ -87,6 +87,13 @@ Method lookUpMethodSlow(Class cls, SEL sel);
 // Starts a new method-table epoch, so that every class's cache is rebuilt
 // at its next miss. Adding methods does this by itself.
 void flushMethodCaches();
+// The caches replaced by bigger ones and kept for readers that may still
+// probe them, process-wide.
+struct RetiredCaches {
+  size_t count = 0;
+  size_t bytes = 0;
+};
+RetiredCaches retiredMethodCaches();
 [[noreturn]] void throwUnrecognized(id receiver, SEL sel);
 [[noreturn]] void throwSignatureMismatch(id receiver, SEL sel, Method m, const std::string& callerSignature);
 // Type errors found by an implementation `imp` (or in its result). They name
@@ -108,7 +115,8 @@ bool classHasStorage(Class cls, const std::type_info& type);
 
 inline Method detail::lookUpMethod(Class cls, SEL sel) {
   MethodCache* c = cls->cache.load(std::memory_order_acquire);
-  if (c->epoch == gMethodEpoch.load(std::memory_order_acquire)) {
+  const uint64_t epoch = c->epoch.load(std::memory_order_acquire);
+  if (epoch == gMethodEpoch.load(std::memory_order_acquire)) {
     CacheSlot* slots = c->slots();
     uint32_t i = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(sel) >> 4) & c->mask;
     for (;;) {
@@ -116,7 +124,14 @@ inline Method detail::lookUpMethod(Class cls, SEL sel) {
       // An empty slot ends the probe before the key compare, so that a null
       // selector never matches an empty slot.
       if (k == nullptr) break;
-      if (k == sel) return slots[i].method.load(std::memory_order_relaxed);
+      if (k == sel) {
+        // A method stored by a refill that began after the probe began
+        // brings the refill's epoch of 0 with it (release and acquire), so
+        // the check below sees that the cache changed under the probe.
+        Method m = slots[i].method.load(std::memory_order_acquire);
+        if (c->epoch.load(std::memory_order_relaxed) == epoch) return m;
+        break;
+      }
       i = (i + 1) & c->mask;
     }
   }

@@ -29,9 +29,15 @@ namespace detail {
 // Per-class method cache. Readers probe it without a lock; one writer at a
 // time (holding the run-time lock) fills empty slots, publishing the method
 // before the selector. A cache is valid only for the method-table epoch it
-// was built in; any change to a method list starts a new epoch, and a stale
-// cache is replaced on the next miss. Replaced caches are retired, never
-// freed, because a reader may still be probing them.
+// holds; any change to a method list starts a new epoch, and a stale cache
+// is emptied and refilled in place on its next miss. The writer first sets
+// the cache's epoch to 0 (never current), so that a reader that probed
+// while it was being emptied sees the epoch change when it checks again
+// after the probe, and looks the method up under the lock instead (a
+// sequence lock). Only a cache that grows is replaced; the old one is
+// retired, never freed, because a reader may still be probing it. A class
+// retires at most one cache per doubling, so retired caches take less
+// memory than the class's current one, however often caches are rebuilt.
 struct CacheSlot {
   std::atomic<SEL> sel{nullptr};
   std::atomic<Method> method{nullptr};
@@ -40,7 +46,7 @@ struct CacheSlot {
 // The slots follow the header in the same allocation (mask + 1 of them), so
 // that a probe needs no extra load to find them.
 struct MethodCache {
-  uint64_t epoch;
+  std::atomic<uint64_t> epoch;
   uint32_t mask;
   uint32_t occupied;
   CacheSlot* slots() noexcept {
