@@ -4,20 +4,29 @@
 #include <CLI/CLI.hpp>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
+#include <ctime>
 #include <filesystem>
 #include <iostream>
 #include <new>
 #include <optional>
+
+#include <unistd.h>
 #include <string>
 #include <vector>
 
+#include "PushService/ProviderToken.h"
 #include "UIKit/UIKit.h"
 #include "sim/Process.h"
 #include "sim/Records.h"
 #include "sim/Runner.h"
 #include "sim/Scenario.h"
+#include "sim/Serve.h"
 #include "tour_json.h"
+
+extern char** environ;
 
 namespace {
 
@@ -35,6 +44,7 @@ struct Options {
   std::string file;
   std::string state = "active";
   bool open = false;
+  ServeOptions serve;
 };
 
 void addCommonOptions(CLI::App& app, Options& o) {
@@ -121,6 +131,52 @@ class Output {
   double lastTime_ = 0;
 };
 
+// orvel-sim serve on `version`: here when the library was loaded with it,
+// else in this process started again with it (same standard input, output
+// and process identifier, so that signals reach the server).
+int serveVersion(Options& o, const std::string& version, const std::string& loadedVersion, Scenario scenario,
+                 char** argv) {
+  if (version != loadedVersion) {
+    if (std::getenv(kChildMarker)) {
+      std::cerr << "orvel-sim: started for system " << version << " but loaded with " << loadedVersion << "\n";
+      return 1;
+    }
+    setenv("ORVEL_SYSTEM_VERSION", version.c_str(), 1);
+    setenv(kChildMarker, "1", 1);
+    std::string self = selfExecutable();
+    execve(self.c_str(), argv, environ);
+    std::cerr << "orvel-sim: cannot start " << self << " for system " << version << ": " << std::strerror(errno)
+              << "\n";
+    return 1;
+  }
+  ServeOptions options = o.serve;
+  if (!o.file.empty()) options.scenario = std::move(scenario);
+  if (given(o.clockOptions)) {
+    std::optional<double> start = parseISO8601(o.clock);
+    if (!start) {
+      return badUsage("--clock: " + displayQuoted(o.clock) + " is not an ISO-8601 time such as 2026-01-01T08:00:00Z");
+    }
+    options.run.startTime = *start;
+  } else {
+    // Serving follows real time, from now.
+    options.run.startTime = static_cast<double>(std::time(nullptr));
+  }
+  Output out(o.json);
+  out.heading("serve on system " + version);
+  std::optional<Server> server;
+  try {
+    server.emplace(std::move(options), [&](const Record& r) { out.write(r); });
+  } catch (const objc::PushServiceError& e) {
+    std::cerr << "orvel-sim serve: " << printable(e.what()) << "\n";
+    return kBadInput;
+  }
+  ServeInput input;
+  input.attach(*server);
+  int status = server->serve();
+  out.summary("serve");
+  return status;
+}
+
 int run(int argc, char** argv) {
   // The version the library saw when it was loaded with this process.
   const std::string loadedVersion = objc::UIDevice::currentDevice()->systemVersion()->utf8();
@@ -158,6 +214,43 @@ int run(int argc, char** argv) {
   addCommonOptions(*run, o);
   run->add_option("SCENARIO", o.file, "A scenario file; - reads standard input")->required();
 
+  CLI::App* serve = app.add_subcommand(
+      "serve",
+      "Launch the sample host and run the push service in front of it, so that provider code (curl --http2, a "
+      "provider library) can send it notifications; scenario steps written as JSON lines on standard input drive "
+      "the device meanwhile. Prints the address, device token, topic and files to use, then serves until SIGINT or "
+      "SIGTERM. One system version at a time");
+  addCommonOptions(*serve, o);
+  ServeOptions& so = o.serve;
+  serve->add_option("--scenario", o.file, "A scenario to run first (its \"host\" configures the sample host)");
+  serve->add_option("--exit-after", so.exitAfter, "Stop after this many accepted pushes (for scripts)");
+  serve->add_option("--address", so.address, "The address to listen on (default 127.0.0.1)");
+  serve->add_option("--port", so.port, "The port to listen on (default 2197; 0 picks a free one)");
+  CLI::Option* h2c = serve->add_flag("--h2c", so.cleartext, "Cleartext HTTP/2 with prior knowledge instead of TLS");
+  CLI::Option* certificateOut = serve->add_option(
+      "--certificate-out", so.certificateOut,
+      "Where to write the service's TLS certificate, for clients to trust (default orvel-sim-service.pem)");
+  CLI::Option* certificate =
+      serve->add_option("--certificate", so.certificateFile, "Present this PEM certificate instead of a new one");
+  CLI::Option* privateKey = serve->add_option("--private-key", so.privateKeyFile, "The private key of --certificate");
+  CLI::Option* authKey =
+      serve->add_option("--auth-key", so.authKeyFile,
+                        "Check provider tokens against this key (.p8 or public key PEM); needs --key-id "
+                        "and --team-id. Without it a new key pair is made and its .p8 written");
+  CLI::Option* keyId = serve->add_option("--key-id", so.keyId, "The key identifier (10 letters or digits)");
+  CLI::Option* teamId = serve->add_option("--team-id", so.teamId, "The team identifier (10 letters or digits)");
+  CLI::Option* newKey = serve->add_option(
+      "--new-key", so.newKeyFile, "Where to write the new key pair's private key (default AuthKey_<key id>.p8)");
+  CLI::Option* noAuth = serve->add_flag("--no-auth", so.noAuth, "Accept requests without a provider token");
+  serve->add_option(
+      "--topic", so.topic,
+      "The sample host's bundle identifier, the topic to send to (default " + std::string(kSampleHostBundleId) + ")");
+  authKey->needs(keyId, teamId)->excludes(newKey);
+  noAuth->excludes(authKey, keyId, teamId, newKey);
+  h2c->excludes(certificateOut, certificate, privateKey);
+  certificate->needs(privateKey);
+  privateKey->needs(certificate);
+
   try {
     app.parse(argc, argv);
   } catch (const CLI::CallForHelp&) {
@@ -172,7 +265,7 @@ int run(int argc, char** argv) {
   } catch (const CLI::ParseError& e) {
     // A subcommand's --help is reported through its own parse error.
     if (e.get_exit_code() == static_cast<int>(CLI::ExitCodes::Success)) {
-      for (CLI::App* sub : {tour, push, run})
+      for (CLI::App* sub : {tour, push, run, serve})
         if (sub->parsed()) {
           std::cout << sub->help();
           return 0;
@@ -192,7 +285,7 @@ int run(int argc, char** argv) {
       if (o.file == "-") input = content;
       Step step = parsePushFile(content, displayName(o.file));
       scenario = pushScenario(displayName(o.file), std::move(step), o.state, o.open);
-    } else if (run->parsed()) {
+    } else if (run->parsed() || (serve->parsed() && !o.file.empty())) {
       std::string content = readInput(o.file);
       if (o.file == "-") input = content;
       std::string directory = o.file == "-" ? "." : std::filesystem::path(o.file).parent_path().string();
@@ -229,6 +322,15 @@ int run(int argc, char** argv) {
                             : run->parsed() ? "run " + displayName(o.file)
                                             : std::string("tour");
   Output out(o.json);
+
+  if (serve->parsed()) {
+    if (versions.size() > 1) {
+      return badUsage(
+          "serve runs one system version at a time (the push service has one device); start one "
+          "orvel-sim serve per version, each with its own --port");
+    }
+    return serveVersion(o, versions.front(), loadedVersion, std::move(scenario), argv);
+  }
 
   // ---- one version, the one loaded: run here ----
   if (versions.size() == 1 && versions.front() == loadedVersion) {

@@ -406,14 +406,13 @@ class Checker {
       // GMT. The other fields are taken as the platform takes them: one out
       // of its range (hour 25) is no error, it matches no date.
       constexpr int64_t kAnyField = 1'000'000'000;
-      static const std::map<std::string, std::pair<int64_t, int64_t>> ranges = {
-          {"year", {1, 9999}},
-          {"month", {-kAnyField, kAnyField}},
-          {"day", {-kAnyField, kAnyField}},
-          {"hour", {-kAnyField, kAnyField}},
-          {"minute", {-kAnyField, kAnyField}},
-          {"second", {-kAnyField, kAnyField}},
-          {"timeZone", {-64800, 64800}}};
+      static const std::map<std::string, std::pair<int64_t, int64_t>> ranges = {{"year", {1, 9999}},
+                                                                                {"month", {-kAnyField, kAnyField}},
+                                                                                {"day", {-kAnyField, kAnyField}},
+                                                                                {"hour", {-kAnyField, kAnyField}},
+                                                                                {"minute", {-kAnyField, kAnyField}},
+                                                                                {"second", {-kAnyField, kAnyField}},
+                                                                                {"timeZone", {-64800, 64800}}};
       checkKeys(*v, units, "\"dateComponents\"");
       std::map<std::string, int64_t> components;
       for (const auto& m : v->members) {
@@ -611,6 +610,9 @@ class Checker {
       case Step::Kind::Expect:
         expect(v, s);
         break;
+      case Step::Kind::Network:
+        s.text = choice(v, {"offline", "online"}, "\"network\"");
+        break;
     }
     // Only now, once a payload is known to be of a size the service takes.
     s.value = toJson(v);
@@ -638,6 +640,8 @@ class Checker {
     }
     return sc;
   }
+
+  Step oneStep() const { return step(tree()); }
 
   Step pushFile() const {
     JsonNode root = tree();
@@ -717,12 +721,25 @@ const std::vector<std::string>& stepNames() {
                                                  "enterRegion",
                                                  "timeZone",
                                                  "note",
-                                                 "expect"};
+                                                 "expect",
+                                                 "network"};
   return names;
 }
 
 Scenario parseScenario(std::string_view text, const std::string& file, const std::string& directory) {
   return Checker(text, file, directory).scenario();
+}
+
+Step parseStep(std::string_view text, const std::string& file, size_t line, const std::string& directory) {
+  try {
+    Step s = Checker(text, file, directory).oneStep();
+    s.at.line = line;
+    return s;
+  } catch (const BadInput& e) {
+    InputError error = e.error();
+    error.at.line = line;
+    throw BadInput(std::move(error));
+  }
 }
 
 Step parsePushFile(std::string_view text, const std::string& file) { return Checker(text, file, ".").pushFile(); }
