@@ -131,6 +131,11 @@ class Output {
   double lastTime_ = 0;
 };
 
+bool sendsToThePushService(const Scenario& scenario) {
+  return std::any_of(scenario.steps.begin(), scenario.steps.end(),
+                     [](const Step& s) { return s.kind == Step::Kind::Send || s.kind == Step::Kind::Network; });
+}
+
 // orvel-sim serve on `version`: here when the library was loaded with it,
 // else in this process started again with it (same standard input, output
 // and process identifier, so that signals reach the server).
@@ -335,9 +340,24 @@ int run(int argc, char** argv) {
   // ---- one version, the one loaded: run here ----
   if (versions.size() == 1 && versions.front() == loadedVersion) {
     out.heading(title + " on system " + loadedVersion);
-    RunResult result = runScenario(scenario, runOptions, [&](const Record& r) { out.write(r); });
+    int status = 0;
+    if (sendsToThePushService(scenario)) {
+      // Behind a push service of its own: cleartext, no provider tokens,
+      // on a port the system picks.
+      ServeOptions options;
+      options.run = runOptions;
+      options.cleartext = true;
+      options.noAuth = true;
+      options.port = 0;
+      options.scenario = std::move(scenario);
+      options.scenarioOnly = true;
+      Server server(std::move(options), [&](const Record& r) { out.write(r); });
+      status = server.serve();
+    } else {
+      status = runScenario(scenario, runOptions, [&](const Record& r) { out.write(r); }).exitStatus();
+    }
     out.summary(title);
-    return result.exitStatus();
+    return status;
   }
   if (std::getenv(kChildMarker)) {
     std::cerr << "orvel-sim: started for system " << versions.front() << " but loaded with " << loadedVersion << "\n";

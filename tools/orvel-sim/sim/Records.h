@@ -28,6 +28,9 @@
 //   "provider"    the push service answered a request: "connection",
 //                 "stream", "method", "path", "headers", "status",
 //                 "reason", "detail", "apns-id"
+//   "budget"      a priority-5 background push and the device's background
+//                 budget: "change" (deferred, dropped, delivered), "id",
+//                 "wait" (seconds, for deferred)
 //   "store"       what the service did with a push the device could not
 //                 take: "event" (kept, replaced, discarded, expired,
 //                 forwarded), "apns-id", "expiration"

@@ -277,9 +277,9 @@ class Session::Run {
     }
   }
 
-  void deliver(NSDictionary* payload, const std::string& identifier) {
+  void deliver(NSDictionary* payload, const std::string& identifier, const PushAttributes& attributes) {
     try {
-      device_->push(payload, str(identifier).get());
+      device_->push(payload, str(identifier).get(), attributes);
     } catch (const std::bad_alloc&) {
       throw;
     } catch (const std::exception& e) {
@@ -292,6 +292,7 @@ class Session::Run {
   const RunResult& result() const { return result_; }
   bool online() const { return online_; }
   void onNetworkChange(std::function<void(bool)> listener) { networkChanged_ = std::move(listener); }
+  void onSend(std::function<void(const Step&)> sender) { sender_ = std::move(sender); }
 
  private:
   // The platform's reasons may hold a NUL byte, which what() would cut.
@@ -395,6 +396,10 @@ class Session::Run {
       case Step::Kind::Network:
         online_ = step.text == "online";
         if (networkChanged_) networkChanged_(online_);
+        break;
+      case Step::Kind::Send:
+        if (!sender_) throw std::runtime_error("there is no push service to send to");
+        sender_(step);
         break;
     }
   }
@@ -615,6 +620,7 @@ class Session::Run {
   // Read by the push service's thread.
   std::atomic<bool> online_{true};
   std::function<void(bool)> networkChanged_;
+  std::function<void(const Step&)> sender_;
 };
 
 Session::Session(const HostConfig& host, const RunOptions& options, Recorder::Sink sink)
@@ -625,7 +631,10 @@ Device& Session::device() { return run_->device(); }
 bool Session::perform(const Step& step) { return run_->perform(step); }
 RunResult Session::run(const Scenario& scenario) { return run_->run(scenario); }
 const RunResult& Session::result() const { return run_->result(); }
-void Session::deliver(NSDictionary* payload, const std::string& identifier) { run_->deliver(payload, identifier); }
+void Session::deliver(NSDictionary* payload, const std::string& identifier, const PushAttributes& attributes) {
+  run_->deliver(payload, identifier, attributes);
+}
+void Session::onSend(std::function<void(const Step&)> sender) { run_->onSend(std::move(sender)); }
 bool Session::online() const { return run_->online(); }
 void Session::onNetworkChange(std::function<void(bool)> listener) { run_->onNetworkChange(std::move(listener)); }
 

@@ -12,9 +12,7 @@
 #include "sim/Records.h"
 #include "sim/Scenario.h"
 
-namespace objc {
-class Device;
-}
+#include "Device/Device.h"
 
 namespace orvelsim {
 
@@ -61,7 +59,11 @@ class Session {
 
   // A push from the push service, delivered under its apns-id; an "error"
   // record when the device refuses it.
-  void deliver(objc::NSDictionary* payload, const std::string& identifier);
+  void deliver(objc::NSDictionary* payload, const std::string& identifier, const objc::PushAttributes& attributes);
+
+  // Who carries out "send" steps (a provider's request to the push
+  // service); without one such a step cannot be carried out.
+  void onSend(std::function<void(const Step& step)> sender);
 
   // A "network" step: whether the device can be reached, and who hears of
   // a change (the push service, when there is one).

@@ -504,6 +504,25 @@ class Checker {
     }
   }
 
+  // A provider's request: {"headers": {...}, "payload": ...}; the push
+  // service judges what is in it.
+  void send(const JsonNode& node, Step& step) const {
+    object(node, "\"send\" ({\"headers\": {...}, \"payload\": {...}})");
+    checkKeys(node, {"headers", "payload"}, "\"send\"");
+    const JsonNode* payload = node.find("payload");
+    if (!payload) fail(node.at, "\"send\" needs a \"payload\", the request's JSON body");
+    step.body = toJson(*payload).dump();
+    if (const JsonNode* headers = node.find("headers")) {
+      object(*headers, "\"headers\" (names and values, such as {\"apns-priority\": 5})");
+      for (const auto& m : headers->members) {
+        if (!m.value.isString() && m.value.type != JsonNode::Type::Integer) {
+          fail(m.value.at, "a header's value is text or a whole number, not " + m.value.describe());
+        }
+        step.headers.emplace_back(m.key, m.value.isString() ? m.value.string : std::to_string(m.value.integer));
+      }
+    }
+  }
+
   Step step(const JsonNode& node) const {
     if (!node.isObject())
       fail(node.at, "a step is an object with one key, such as {\"advance\": 60}, not " + node.describe());
@@ -612,6 +631,9 @@ class Checker {
         break;
       case Step::Kind::Network:
         s.text = choice(v, {"offline", "online"}, "\"network\"");
+        break;
+      case Step::Kind::Send:
+        send(v, s);
         break;
     }
     // Only now, once a payload is known to be of a size the service takes.
@@ -722,7 +744,8 @@ const std::vector<std::string>& stepNames() {
                                                  "timeZone",
                                                  "note",
                                                  "expect",
-                                                 "network"};
+                                                 "network",
+                                                 "send"};
   return names;
 }
 

@@ -152,6 +152,7 @@ struct Step {
     Note,
     Expect,
     Network,
+    Send,
   };
   Kind kind;
   std::string name;  // the step's key
@@ -171,6 +172,10 @@ struct Step {
   ScheduleInput schedule;
   std::optional<std::vector<std::string>> identifiers;  // Remove
   std::vector<Expectation> expectations;
+  // Send: the request's headers as written, and its body (the payload's
+  // JSON text).
+  std::vector<std::pair<std::string, std::string>> headers;
+  std::string body;
 };
 
 struct Scenario {

@@ -17,6 +17,8 @@
 #include <thread>
 #include <vector>
 
+#include <curl/curl.h>
+
 #include "Device/Device.h"
 #include "PushService/PushService.h"
 
@@ -66,8 +68,10 @@ struct Server::Impl {
     if (!options.noAuth) {
       if (!options.authKeyFile.empty()) {
         service.keys.push_back(ProviderKey::fromPEMFile(options.authKeyFile, options.keyId, options.teamId));
+        if (service.keys.back().hasPrivateKey()) signingKey = service.keys.back();
       } else {
         ProviderKey key = ProviderKey::generate(options.keyId, options.teamId);
+        signingKey = key;
         generatedKeyFile = options.newKeyFile.empty() ? "AuthKey_" + key.keyId() + ".p8" : options.newKeyFile;
         key.writePrivateKey(generatedKeyFile);
         service.keys.push_back(key);
@@ -78,9 +82,13 @@ struct Server::Impl {
     service.deliver = [this](const PushNotification& n) { return handOver(n); };
     service.observe = [this](const ProviderExchange& x) { answered(x); };
     service.stored = [this](const PushNotification& n, StoreEvent e) { storeEvent(n, e); };
+    if (options.scenarioOnly) service.clock = [this] { return session.device().now(); };
     session.onNetworkChange([this](bool online) {
-      if (online) this->service->deviceReachable();
+      if (!online) return;
+      this->service->deviceReachable();
+      runDeliveries();
     });
+    session.onSend([this](const Step& step) { send(step); });
     this->service = std::make_unique<PushService>(std::move(service));
     registerDeviceToken();
   }
@@ -98,9 +106,13 @@ struct Server::Impl {
     return Delivery::Delivered;
   }
 
-  // Device time now, for records made on the service's thread: the device
-  // clock moves only on the main thread.
-  double deviceTime() const { return realTime() + deviceAhead.load() - options.run.startTime; }
+  // Device time now, for records made on the service's thread. While
+  // serving, the device clock follows real time only when the main thread
+  // moves it; in a scenario it moves only with the steps.
+  double deviceTime() {
+    double now = options.scenarioOnly ? session.device().now() : realTime() + deviceAhead.load();
+    return now - options.run.startTime;
+  }
 
   void answered(const ProviderExchange& x) {
     session.recorder().add(Record{deviceTime(), "provider", exchangeFields(x)});
@@ -131,7 +143,11 @@ struct Server::Impl {
   void deliverHanded() {
     auto n = std::make_shared<PushNotification>(std::move(*handed));
     handed.reset();
-    post([this, n] { session.deliver(n->payloadDictionary.get(), n->apnsId); });
+    std::lock_guard<std::mutex> g(lock);
+    deliveries.push_back([this, n] {
+      session.deliver(n->payloadDictionary.get(), n->apnsId, {n->collapseId, n->priority});
+    });
+    wake.notify_one();
   }
 
   // ---- any thread ----
@@ -162,6 +178,61 @@ struct Server::Impl {
 
   // ---- the main thread ----
 
+  // Runs what the service handed over so far.
+  void runDeliveries() {
+    for (;;) {
+      std::function<void()> task;
+      {
+        std::lock_guard<std::mutex> g(lock);
+        if (deliveries.empty()) return;
+        task = std::move(deliveries.front());
+        deliveries.pop_front();
+      }
+      task();
+    }
+  }
+
+  // A "send" step: the request as a provider makes it, over HTTP/2.
+  void send(const Step& step) {
+    registerDeviceToken();
+    std::unique_ptr<CURL, void (*)(CURL*)> curl(curl_easy_init(), curl_easy_cleanup);
+    if (!curl) throw std::runtime_error("cannot start an HTTP/2 client (libcurl)");
+    curl_slist* list = nullptr;
+    bool authorized = false;
+    for (const auto& [name, value] : step.headers) {
+      list = curl_slist_append(list, (name + ": " + value).c_str());
+      std::string lower = name;
+      for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+      authorized = authorized || lower == "authorization";
+    }
+    if (!authorized && signingKey && !options.noAuth) {
+      std::string token = mintProviderToken(*signingKey, static_cast<int64_t>(realTime()));
+      list = curl_slist_append(list, ("authorization: bearer " + token).c_str());
+    }
+    std::unique_ptr<curl_slist, void (*)(curl_slist*)> headers(list, curl_slist_free_all);
+    const std::string url = service->url() + "/3/device/" + deviceToken;
+    CURL* c = curl.get();
+    curl_easy_setopt(c, CURLOPT_URL, url.c_str());
+    curl_easy_setopt(c, CURLOPT_PROTOCOLS_STR, "http,https");
+    curl_easy_setopt(c, CURLOPT_HTTP_VERSION,
+                     options.cleartext ? CURL_HTTP_VERSION_2_PRIOR_KNOWLEDGE : CURL_HTTP_VERSION_2TLS);
+    curl_easy_setopt(c, CURLOPT_HTTPHEADER, headers.get());
+    curl_easy_setopt(c, CURLOPT_POSTFIELDS, step.body.c_str());
+    curl_easy_setopt(c, CURLOPT_POSTFIELDSIZE, static_cast<long>(step.body.size()));
+    curl_easy_setopt(c, CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(c, CURLOPT_TIMEOUT, 30L);
+    // The answer is in the "provider" record.
+    curl_easy_setopt(
+        c, CURLOPT_WRITEFUNCTION, +[](char*, size_t size, size_t count, void*) { return size * count; });
+    curl_blob ca{const_cast<char*>(service->certificatePEM().data()), service->certificatePEM().size(), CURL_BLOB_COPY};
+    if (!options.cleartext) curl_easy_setopt(c, CURLOPT_CAINFO_BLOB, &ca);
+    if (CURLcode result = curl_easy_perform(c); result != CURLE_OK) {
+      throw std::runtime_error(std::string("the request to the push service failed: ") + curl_easy_strerror(result));
+    }
+    // The service hands a push over before it answers.
+    runDeliveries();
+  }
+
   void registerDeviceToken() {
     Ref<NSData> token = session.device().deviceToken();
     if (!token || token->length() == 0) return;
@@ -180,6 +251,11 @@ struct Server::Impl {
   }
 
   int serve() {
+    if (options.scenarioOnly) {
+      session.run(*options.scenario);
+      finish();
+      return session.result().exitStatus();
+    }
     lastRealTime = realTime();
     deviceAhead = session.device().now() - lastRealTime;
     session.recorder().add("serve", describe());
@@ -206,19 +282,26 @@ struct Server::Impl {
       std::function<void()> task;
       {
         std::unique_lock<std::mutex> g(lock);
-        wake.wait_for(g, std::chrono::seconds(1), [&] { return stopping || !tasks.empty(); });
-        if (tasks.empty()) {
+        wake.wait_for(g, std::chrono::seconds(1), [&] { return stopping || !tasks.empty() || !deliveries.empty(); });
+        std::deque<std::function<void()>>& next = deliveries.empty() ? tasks : deliveries;
+        if (next.empty()) {
           if (stopping) break;
         } else {
-          task = std::move(tasks.front());
-          tasks.pop_front();
+          task = std::move(next.front());
+          next.pop_front();
         }
       }
       followRealTime();
       if (task) task();
     }
-    // What is in flight is answered, and its pushes delivered.
+    finish();
+    return badLines ? 1 : session.result().exitStatus();
+  }
+
+  // What is in flight is answered, and its pushes delivered.
+  void finish() {
     service->stop();
+    runDeliveries();
     for (;;) {
       std::function<void()> task;
       {
@@ -229,7 +312,6 @@ struct Server::Impl {
       }
       task();
     }
-    return badLines ? 1 : session.result().exitStatus();
   }
 
   Json describe() const {
@@ -249,7 +331,8 @@ struct Server::Impl {
   Session session;
   std::unique_ptr<PushService> service;
   std::string generatedKeyFile, keyId, teamId;
-  std::string deviceToken;  // as registered
+  std::optional<ProviderKey> signingKey;  // for "send" steps
+  std::string deviceToken;                // as registered
 
   // The service's thread only.
   std::optional<PushNotification> handed;
@@ -258,8 +341,9 @@ struct Server::Impl {
 
   std::mutex lock;
   std::condition_variable wake;
-  std::deque<std::function<void()>> tasks;
-  bool stopping = false;  // guarded by lock
+  std::deque<std::function<void()>> tasks;       // control lines, in order
+  std::deque<std::function<void()>> deliveries;  // pushes the service handed over
+  bool stopping = false;                         // guarded by lock
   std::atomic<size_t> controlLines{0};
 
   // How far the device clock is ahead of real time (an "advance" step moves

@@ -6,6 +6,10 @@
 //   server.control(R"({"state": "background"})");   // from any thread
 //   int status = server.serve();                     // until stop()
 //
+// A scenario's "send" step is a real request to the service (libcurl,
+// HTTP/2), signed with the service's key when it has the private half;
+// the step ends once the device has taken the push.
+//
 // Everything the device, the host, the library and the service do is a
 // record in one stream: each provider request is a "provider" record (and
 // what the service kept or forwarded while the device was offline a
@@ -55,6 +59,11 @@ struct ServeOptions {
   // Stop after this many accepted pushes have reached the device (0: run
   // until stopped).
   uint64_t exitAfter = 0;
+
+  // For `orvel-sim run` of a scenario that sends to the push service: run
+  // the scenario (which launches the host itself) and stop, without a
+  // "serve" record; the service judges expiration by the device clock.
+  bool scenarioOnly = false;
 };
 
 class Server {
