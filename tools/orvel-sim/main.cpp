@@ -84,7 +84,9 @@ int badUsage(const std::string& message) {
 // Writes records as they come, in the chosen form.
 class Output {
  public:
-  explicit Output(bool json) : json_(json), timeline_(std::cout) {}
+  // `flushEachLine` false leaves flushing to the caller (flush()).
+  explicit Output(bool json, bool flushEachLine = true)
+      : json_(json), flushEachLine_(flushEachLine), timeline_(std::cout) {}
 
   void heading(const std::string& text) {
     if (!json_) timeline_.heading(text);
@@ -94,7 +96,8 @@ class Output {
     if (json_) {
       Json line = r.toJson();
       if (!version.empty()) line["os"] = version;
-      std::cout << line.dump(-1, ' ', false, Json::error_handler_t::replace) << '\n' << std::flush;
+      std::cout << line.dump(-1, ' ', false, Json::error_handler_t::replace) << '\n';
+      if (flushEachLine_) std::cout << std::flush;
     } else {
       timeline_.write(r);
     }
@@ -122,9 +125,11 @@ class Output {
   }
   double lastTime() const { return lastTime_; }
   bool json() const { return json_; }
+  void flush() { std::cout << std::flush; }
 
  private:
   bool json_;
+  bool flushEachLine_;
   Timeline timeline_;
   int checked_ = 0, failed_ = 0;
   std::string stopped_;
@@ -166,7 +171,9 @@ int serveVersion(Options& o, const std::string& version, const std::string& load
     // Serving follows real time, from now.
     options.run.startTime = static_cast<double>(std::time(nullptr));
   }
-  Output out(o.json);
+  // Records are flushed whenever the server has caught up, not line by line.
+  Output out(o.json, false);
+  options.idle = [&] { out.flush(); };
   out.heading("serve on system " + version);
   std::optional<Server> server;
   try {

@@ -279,20 +279,29 @@ struct Server::Impl {
     registerDeviceToken();
 
     for (;;) {
-      std::function<void()> task;
+      // Every push handed over so far, or else the next control line.
+      std::deque<std::function<void()>> batch;
       {
         std::unique_lock<std::mutex> g(lock);
+        if (options.idle && !stopping && tasks.empty() && deliveries.empty()) {
+          g.unlock();
+          options.idle();
+          g.lock();
+        }
         wake.wait_for(g, std::chrono::seconds(1), [&] { return stopping || !tasks.empty() || !deliveries.empty(); });
-        std::deque<std::function<void()>>& next = deliveries.empty() ? tasks : deliveries;
-        if (next.empty()) {
-          if (stopping) break;
-        } else {
-          task = std::move(next.front());
-          next.pop_front();
+        if (!deliveries.empty()) {
+          batch.swap(deliveries);
+        } else if (!tasks.empty()) {
+          batch.push_back(std::move(tasks.front()));
+          tasks.pop_front();
+        } else if (stopping) {
+          break;
         }
       }
+      // The clock moves once for a batch: pushes that came together arrive
+      // together.
       followRealTime();
-      if (task) task();
+      for (auto& task : batch) task();
     }
     finish();
     return badLines ? 1 : session.result().exitStatus();

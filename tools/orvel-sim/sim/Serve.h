@@ -18,6 +18,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -64,6 +65,10 @@ struct ServeOptions {
   // the scenario (which launches the host itself) and stop, without a
   // "serve" record; the service judges expiration by the device clock.
   bool scenarioOnly = false;
+
+  // Called on the main thread when it has nothing more to do for now: the
+  // moment to flush what the sink wrote.
+  std::function<void()> idle;
 };
 
 class Server {
