@@ -174,7 +174,6 @@ int serveVersion(Options& o, const std::string& version, const std::string& load
   // Records are flushed whenever the server has caught up, not line by line.
   Output out(o.json, false);
   options.idle = [&] { out.flush(); };
-  out.heading("serve on system " + version);
   std::optional<Server> server;
   try {
     server.emplace(std::move(options), [&](const Record& r) { out.write(r); });
@@ -182,6 +181,7 @@ int serveVersion(Options& o, const std::string& version, const std::string& load
     std::cerr << "orvel-sim serve: " << printable(e.what()) << "\n";
     return kBadInput;
   }
+  out.heading("serve on system " + version);
   ServeInput input;
   input.attach(*server);
   int status = server->serve();
