@@ -338,9 +338,9 @@ TEST(SimServeControl, StepsAndABadLineAreAnsweredInTheRecordStreamAndServingGoes
   EXPECT_EQ(errors[1].value("control", 0), 3);
 
   // Still serving: a push after the bad lines is delivered.
-  const auto [status, apnsId] = curlH2c(banner.value("url", ""), R"({"aps":{"alert":"after"}})");
-  EXPECT_EQ(status, 200);
-  EXPECT_TRUE(serving.waitFor([&](const Json& r) { return r.value("id", "") == apnsId; }).is_object());
+  const std::pair<int, std::string> answer = curlH2c(banner.value("url", ""), R"({"aps":{"alert":"after"}})");
+  EXPECT_EQ(answer.first, 200);
+  EXPECT_TRUE(serving.waitFor([&](const Json& r) { return r.value("id", "") == answer.second; }).is_object());
 
   serving.signal(SIGTERM);
   EXPECT_EQ(serving.wait(), 1) << "SIGTERM ends the service; the bad lines make the status 1";
