@@ -346,4 +346,34 @@ TEST(SimServeControl, StepsAndABadLineAreAnsweredInTheRecordStreamAndServingGoes
   EXPECT_EQ(serving.wait(), 1) << "SIGTERM ends the service; the bad lines make the status 1";
 }
 
+TEST(SimServeControl, OfflineTheServiceKeepsThePushAndDeliversItWhenTheDeviceIsBack) {
+  Serving serving(scratch("network"), {"--h2c", "--no-auth"});
+  const Json banner = serving.waitForKind("serve");
+  ASSERT_TRUE(banner.is_object());
+  serving.send(R"({"network": "offline"})");
+  serving.send(R"({"note": "offline"})");
+  ASSERT_TRUE(serving.waitForKind("note").is_object());
+
+  const std::pair<int, std::string> kept = curlH2c(banner.value("url", ""), R"({"aps":{"alert":"while away"}})");
+  EXPECT_EQ(kept.first, 200) << "accepted, as the real service does";
+  const auto reached = [&](const Json& r) {
+    return r.value("kind", "") != "store" && r.value("id", "") == kept.second;
+  };
+  EXPECT_TRUE(serving.waitFor([&](const Json& r) { return r.value("event", "") == "kept"; }).is_object());
+
+  serving.send(R"({"network": "online"})");
+  EXPECT_TRUE(serving.waitFor(reached).is_object()) << "delivered once the device is back";
+  const std::vector<Json> records = serving.records();
+  size_t forwarded = 0, online = 0, delivered = 0;
+  for (size_t i = 0; i < records.size(); ++i) {
+    if (records[i].value("step", "") == "network" && records[i]["value"] == "online") online = i;
+    if (records[i].value("event", "") == "forwarded") forwarded = i;
+    if (!delivered && reached(records[i])) delivered = i;
+  }
+  EXPECT_LT(online, forwarded);
+  EXPECT_LT(forwarded, delivered);
+  serving.signal(SIGINT);
+  EXPECT_EQ(serving.wait(), 0);
+}
+
 }  // namespace
