@@ -10,6 +10,9 @@ packages=(
   clang libclang-rt-14-dev
   # The push service (platform/pushservice) and the real clients its tests use.
   libnghttp2-dev libasio-dev libssl-dev curl nghttp2-client nodejs
+  # orvel-sim serve: the README's curl example signs its token with openssl;
+  # scripts/bench-pushservice.sh compares with nghttpd.
+  openssl nghttp2-server
   # GCC's own objc/ headers, which the integration tests keep beside ours
   libobjc-12-dev
 )

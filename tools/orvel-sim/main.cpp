@@ -4,20 +4,29 @@
 #include <CLI/CLI.hpp>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
+#include <ctime>
 #include <filesystem>
 #include <iostream>
 #include <new>
 #include <optional>
+
+#include <unistd.h>
 #include <string>
 #include <vector>
 
+#include "PushService/ProviderToken.h"
 #include "UIKit/UIKit.h"
 #include "sim/Process.h"
 #include "sim/Records.h"
 #include "sim/Runner.h"
 #include "sim/Scenario.h"
+#include "sim/Serve.h"
 #include "tour_json.h"
+
+extern char** environ;
 
 namespace {
 
@@ -35,6 +44,7 @@ struct Options {
   std::string file;
   std::string state = "active";
   bool open = false;
+  ServeOptions serve;
 };
 
 void addCommonOptions(CLI::App& app, Options& o) {
@@ -74,7 +84,9 @@ int badUsage(const std::string& message) {
 // Writes records as they come, in the chosen form.
 class Output {
  public:
-  explicit Output(bool json) : json_(json), timeline_(std::cout) {}
+  // `flushEachLine` false leaves flushing to the caller (flush()).
+  explicit Output(bool json, bool flushEachLine = true)
+      : json_(json), flushEachLine_(flushEachLine), timeline_(std::cout) {}
 
   void heading(const std::string& text) {
     if (!json_) timeline_.heading(text);
@@ -84,7 +96,8 @@ class Output {
     if (json_) {
       Json line = r.toJson();
       if (!version.empty()) line["os"] = version;
-      std::cout << line.dump(-1, ' ', false, Json::error_handler_t::replace) << '\n' << std::flush;
+      std::cout << line.dump(-1, ' ', false, Json::error_handler_t::replace) << '\n';
+      if (flushEachLine_) std::cout << std::flush;
     } else {
       timeline_.write(r);
     }
@@ -112,14 +125,69 @@ class Output {
   }
   double lastTime() const { return lastTime_; }
   bool json() const { return json_; }
+  void flush() { std::cout << std::flush; }
 
  private:
   bool json_;
+  bool flushEachLine_;
   Timeline timeline_;
   int checked_ = 0, failed_ = 0;
   std::string stopped_;
   double lastTime_ = 0;
 };
+
+bool sendsToThePushService(const Scenario& scenario) {
+  return std::any_of(scenario.steps.begin(), scenario.steps.end(),
+                     [](const Step& s) { return s.kind == Step::Kind::Send || s.kind == Step::Kind::Network; });
+}
+
+// orvel-sim serve on `version`: here when the library was loaded with it,
+// else in this process started again with it (same standard input, output
+// and process identifier, so that signals reach the server).
+int serveVersion(Options& o, const std::string& version, const std::string& loadedVersion, Scenario scenario,
+                 char** argv) {
+  if (version != loadedVersion) {
+    if (std::getenv(kChildMarker)) {
+      std::cerr << "orvel-sim: started for system " << version << " but loaded with " << loadedVersion << "\n";
+      return 1;
+    }
+    setenv("ORVEL_SYSTEM_VERSION", version.c_str(), 1);
+    setenv(kChildMarker, "1", 1);
+    std::string self = selfExecutable();
+    execve(self.c_str(), argv, environ);
+    std::cerr << "orvel-sim: cannot start " << self << " for system " << version << ": " << std::strerror(errno)
+              << "\n";
+    return 1;
+  }
+  ServeOptions options = o.serve;
+  if (!o.file.empty()) options.scenario = std::move(scenario);
+  if (given(o.clockOptions)) {
+    std::optional<double> start = parseISO8601(o.clock);
+    if (!start) {
+      return badUsage("--clock: " + displayQuoted(o.clock) + " is not an ISO-8601 time such as 2026-01-01T08:00:00Z");
+    }
+    options.run.startTime = *start;
+  } else {
+    // Serving follows real time, from now.
+    options.run.startTime = static_cast<double>(std::time(nullptr));
+  }
+  // Records are flushed whenever the server has caught up, not line by line.
+  Output out(o.json, false);
+  options.idle = [&] { out.flush(); };
+  std::optional<Server> server;
+  try {
+    server.emplace(std::move(options), [&](const Record& r) { out.write(r); });
+  } catch (const objc::PushServiceError& e) {
+    std::cerr << "orvel-sim serve: " << printable(e.what()) << "\n";
+    return kBadInput;
+  }
+  out.heading("serve on system " + version);
+  ServeInput input;
+  input.attach(*server);
+  int status = server->serve();
+  out.summary("serve");
+  return status;
+}
 
 int run(int argc, char** argv) {
   // The version the library saw when it was loaded with this process.
@@ -158,6 +226,43 @@ int run(int argc, char** argv) {
   addCommonOptions(*run, o);
   run->add_option("SCENARIO", o.file, "A scenario file; - reads standard input")->required();
 
+  CLI::App* serve = app.add_subcommand(
+      "serve",
+      "Launch the sample host and run the push service in front of it, so that provider code (curl --http2, a "
+      "provider library) can send it notifications; scenario steps written as JSON lines on standard input drive "
+      "the device meanwhile. Prints the address, device token, topic and files to use, then serves until SIGINT or "
+      "SIGTERM. One system version at a time");
+  addCommonOptions(*serve, o);
+  ServeOptions& so = o.serve;
+  serve->add_option("--scenario", o.file, "A scenario to run first (its \"host\" configures the sample host)");
+  serve->add_option("--exit-after", so.exitAfter, "Stop after this many accepted pushes (for scripts)");
+  serve->add_option("--address", so.address, "The address to listen on (default 127.0.0.1)");
+  serve->add_option("--port", so.port, "The port to listen on (default 2197; 0 picks a free one)");
+  CLI::Option* h2c = serve->add_flag("--h2c", so.cleartext, "Cleartext HTTP/2 with prior knowledge instead of TLS");
+  CLI::Option* certificateOut = serve->add_option(
+      "--certificate-out", so.certificateOut,
+      "Where to write the service's TLS certificate, for clients to trust (default orvel-sim-service.pem)");
+  CLI::Option* certificate =
+      serve->add_option("--certificate", so.certificateFile, "Present this PEM certificate instead of a new one");
+  CLI::Option* privateKey = serve->add_option("--private-key", so.privateKeyFile, "The private key of --certificate");
+  CLI::Option* authKey =
+      serve->add_option("--auth-key", so.authKeyFile,
+                        "Check provider tokens against this key (.p8 or public key PEM); needs --key-id "
+                        "and --team-id. Without it a new key pair is made and its .p8 written");
+  CLI::Option* keyId = serve->add_option("--key-id", so.keyId, "The key identifier (10 letters or digits)");
+  CLI::Option* teamId = serve->add_option("--team-id", so.teamId, "The team identifier (10 letters or digits)");
+  CLI::Option* newKey = serve->add_option(
+      "--new-key", so.newKeyFile, "Where to write the new key pair's private key (default AuthKey_<key id>.p8)");
+  CLI::Option* noAuth = serve->add_flag("--no-auth", so.noAuth, "Accept requests without a provider token");
+  serve->add_option(
+      "--topic", so.topic,
+      "The sample host's bundle identifier, the topic to send to (default " + std::string(kSampleHostBundleId) + ")");
+  authKey->needs(keyId, teamId)->excludes(newKey);
+  noAuth->excludes(authKey, keyId, teamId, newKey);
+  h2c->excludes(certificateOut, certificate, privateKey);
+  certificate->needs(privateKey);
+  privateKey->needs(certificate);
+
   try {
     app.parse(argc, argv);
   } catch (const CLI::CallForHelp&) {
@@ -172,7 +277,7 @@ int run(int argc, char** argv) {
   } catch (const CLI::ParseError& e) {
     // A subcommand's --help is reported through its own parse error.
     if (e.get_exit_code() == static_cast<int>(CLI::ExitCodes::Success)) {
-      for (CLI::App* sub : {tour, push, run})
+      for (CLI::App* sub : {tour, push, run, serve})
         if (sub->parsed()) {
           std::cout << sub->help();
           return 0;
@@ -192,7 +297,7 @@ int run(int argc, char** argv) {
       if (o.file == "-") input = content;
       Step step = parsePushFile(content, displayName(o.file));
       scenario = pushScenario(displayName(o.file), std::move(step), o.state, o.open);
-    } else if (run->parsed()) {
+    } else if (run->parsed() || (serve->parsed() && !o.file.empty())) {
       std::string content = readInput(o.file);
       if (o.file == "-") input = content;
       std::string directory = o.file == "-" ? "." : std::filesystem::path(o.file).parent_path().string();
@@ -230,12 +335,36 @@ int run(int argc, char** argv) {
                                             : std::string("tour");
   Output out(o.json);
 
+  if (serve->parsed()) {
+    if (versions.size() > 1) {
+      return badUsage(
+          "serve runs one system version at a time (the push service has one device); start one "
+          "orvel-sim serve per version, each with its own --port");
+    }
+    return serveVersion(o, versions.front(), loadedVersion, std::move(scenario), argv);
+  }
+
   // ---- one version, the one loaded: run here ----
   if (versions.size() == 1 && versions.front() == loadedVersion) {
     out.heading(title + " on system " + loadedVersion);
-    RunResult result = runScenario(scenario, runOptions, [&](const Record& r) { out.write(r); });
+    int status = 0;
+    if (sendsToThePushService(scenario)) {
+      // Behind a push service of its own: cleartext, no provider tokens,
+      // on a port the system picks.
+      ServeOptions options;
+      options.run = runOptions;
+      options.cleartext = true;
+      options.noAuth = true;
+      options.port = 0;
+      options.scenario = std::move(scenario);
+      options.scenarioOnly = true;
+      Server server(std::move(options), [&](const Record& r) { out.write(r); });
+      status = server.serve();
+    } else {
+      status = runScenario(scenario, runOptions, [&](const Record& r) { out.write(r); }).exitStatus();
+    }
     out.summary(title);
-    return result.exitStatus();
+    return status;
   }
   if (std::getenv(kChildMarker)) {
     std::cerr << "orvel-sim: started for system " << versions.front() << " but loaded with " << loadedVersion << "\n";

@@ -119,7 +119,9 @@ Ref<UNNotificationContent> Device::contentFromPayload(NSDictionary* payload) {
   return cast<UNNotificationContent>(c->copy());
 }
 
-Ref<NSString> Device::push(NSDictionary* payload, NSString* identifier) {
+Ref<NSString> Device::push(NSDictionary* payload, NSString* identifier) { return push(payload, identifier, {}); }
+
+Ref<NSString> Device::push(NSDictionary* payload, NSString* identifier, const PushAttributes& attributes) {
   Impl::StepScope step(*impl_);
   if (!payload) throw Exception(kInvalidArgumentException, "a remote notification needs a payload");
   std::string json;
@@ -136,14 +138,68 @@ Ref<NSString> Device::push(NSDictionary* payload, NSString* identifier) {
   Ref<NSString> id = identifier ? cast<NSString>(identifier->copy()) : impl_->newIdentifier();
   Ref<NSDictionary> own = cast<NSDictionary>(payload->copy());
   NSDictionary* aps = apsOf(own.get());
-  bool visible = isVisible(aps), contentAvailable = isContentAvailable(aps);
-  if (UIDevice::systemVersionAtLeast("10.0")) {
-    impl_->pushCurrent(own.get(), id.get(), visible, contentAvailable);
-  } else {
-    impl_->pushLegacy(own.get(), id.get(), visible, contentAvailable);
+  if (attributes.priority == 5 && isContentAvailable(aps) && !isVisible(aps) && !impl_->spendBackgroundBudget()) {
+    Impl& d = *impl_;
+    if (d.deferredPush) {
+      d.record("budget", {{"change", "dropped"}, {"id", d.deferredPush->identifier->utf8()}});
+    }
+    d.deferredPush = Impl::DeferredPush{own, id};
+    char wait[32];
+    std::snprintf(wait, sizeof wait, "%.3f", d.backgroundBudgetFreesAt() - d.now());
+    d.record("budget", {{"change", "deferred"}, {"id", id->utf8()}, {"wait", wait}});
+    d.settle();
+    return id;
   }
+  if (!attributes.collapseId.empty()) impl_->collapse(attributes.collapseId, id.get());
+  impl_->deliverPush(own.get(), id.get());
   impl_->settle();
   return id;
+}
+
+void Device::Impl::deliverPush(NSDictionary* payload, NSString* identifier) {
+  NSDictionary* aps = apsOf(payload);
+  bool visible = isVisible(aps), contentAvailable = isContentAvailable(aps);
+  if (UIDevice::systemVersionAtLeast("10.0")) {
+    pushCurrent(payload, identifier, visible, contentAvailable);
+  } else {
+    pushLegacy(payload, identifier, visible, contentAvailable);
+  }
+}
+
+bool Device::Impl::spendBackgroundBudget() {
+  double t = now();
+  while (!backgroundDeliveries.empty() && backgroundDeliveries.front() + kBackgroundBudgetWindow <= t)
+    backgroundDeliveries.pop_front();
+  if (backgroundDeliveries.size() >= static_cast<size_t>(kBackgroundBudget)) return false;
+  backgroundDeliveries.push_back(t);
+  return true;
+}
+
+double Device::Impl::backgroundBudgetFreesAt() const {
+  return backgroundDeliveries.size() < static_cast<size_t>(kBackgroundBudget)
+             ? now()
+             : backgroundDeliveries.front() + kBackgroundBudgetWindow;
+}
+
+void Device::Impl::collapse(const std::string& collapseId, NSString* replacement) {
+  std::string previous;
+  Id notice;
+  {
+    std::lock_guard<std::mutex> g(lock);
+    if (collapsed.size() > latestDelivery.size() + 64) {
+      std::erase_if(collapsed, [&](const auto& entry) { return !latestDelivery.count(entry.second); });
+    }
+    auto [entry, inserted] = collapsed.try_emplace(collapseId, replacement->utf8());
+    if (inserted) return;
+    previous = std::exchange(entry->second, replacement->utf8());
+    for (const auto& n : notices)
+      if (n.identifier->utf8() == previous) notice = n.notice;
+    listChangeReason = "collapsed";
+  }
+  centre->removeDeliveredNotificationsWithIdentifiers(NSArray::arrayWithObjects({Id(str(previous))}));
+  if (notice) app->removeNotice(notice.get());
+  std::lock_guard<std::mutex> g(lock);
+  listChangeReason.clear();
 }
 
 namespace {
@@ -436,6 +492,7 @@ double Device::Impl::nextEventTime() {
   for (const auto& e : legacy) next = std::min(next, e.nextFire);
   for (const auto& h : fetchHandlers)
     if (h->calls.load() == 0 && !h->reported.load()) next = std::min(next, h->created + kFetchCompletionLimit);
+  if (deferredPush) next = std::min(next, backgroundBudgetFreesAt());
   return next;
 }
 
@@ -463,6 +520,14 @@ bool Device::Impl::fireNextDue() {
         overdue = h;
         break;
       }
+  }
+  if (deferredPush && backgroundBudgetFreesAt() <= t) {
+    DeferredPush waiting = std::move(*deferredPush);
+    deferredPush.reset();
+    spendBackgroundBudget();
+    record("budget", {{"change", "delivered"}, {"id", waiting.identifier->utf8()}});
+    deliverPush(waiting.payload.get(), waiting.identifier.get());
+    return true;
   }
   if (overdue) {
     overdue->reported.store(true);

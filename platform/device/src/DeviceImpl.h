@@ -3,10 +3,12 @@
 
 #include <atomic>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <initializer_list>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <random>
 #include <string>
 #include <unordered_map>
@@ -97,6 +99,13 @@ struct Device::Impl final : UIApplicationSystem,
   void playSound(NSString* identifier, NSString* sound);
 
   // Delivery.
+  void deliverPush(NSDictionary* payload, NSString* identifier);
+  // Removes what is listed of the notification last delivered with
+  // `collapseId`, and remembers `replacement` for it.
+  void collapse(const std::string& collapseId, NSString* replacement);
+  // Spends the background budget; false when it is spent.
+  bool spendBackgroundBudget();
+  double backgroundBudgetFreesAt() const;
   void pushLegacy(NSDictionary* payload, NSString* identifier, bool visible, bool contentAvailable);
   void pushCurrent(NSDictionary* payload, NSString* identifier, bool visible, bool contentAvailable);
   // A notice in the legacy notice bar (a remote payload, or a local
@@ -171,6 +180,20 @@ struct Device::Impl final : UIApplicationSystem,
   uint64_t deliveryCount = 0;
   void noteDelivery(const std::string& identifier) { latestDelivery[identifier] = ++deliveryCount; }
   std::vector<std::shared_ptr<HandlerState>> fetchHandlers;  // not yet called
+  // The identifier last delivered with each collapse identifier; entries
+  // no longer listed are dropped as it grows.
+  std::unordered_map<std::string, std::string> collapsed;
+  // Why the list changes now ("collapsed"), for the "removed" records.
+  std::string listChangeReason;
+
+  // Main thread only: when the budgeted background pushes of the window
+  // were delivered, and the one waiting for the budget.
+  std::deque<double> backgroundDeliveries;
+  struct DeferredPush {
+    Ref<NSDictionary> payload;
+    Ref<NSString> identifier;
+  };
+  std::optional<DeferredPush> deferredPush;
 
   std::recursive_mutex recordLock;
   std::vector<DeviceRecord> log;

@@ -127,6 +127,7 @@ void Device::Impl::noticesChanged(UIApplication* application) {
       } else {
         latestDelivery.erase(n.identifier->utf8());
         changes.push_back({{"list", "notices"}, {"change", "removed"}, {"id", n.identifier->utf8()}});
+        if (!listChangeReason.empty()) changes.back().emplace_back("reason", listChangeReason);
       }
     }
     for (const auto& c : current) {
@@ -177,11 +178,13 @@ void Device::Impl::deliveredNotificationAdded(UNNotification* notification) {
 }
 
 void Device::Impl::deliveredNotificationRemoved(UNNotification* notification) {
+  RecordFields fields{{"list", "delivered"}, {"change", "removed"}, {"id", identifierOf(notification->request())}};
   {
     std::lock_guard<std::mutex> g(lock);
     latestDelivery.erase(identifierOf(notification->request()));
+    if (!listChangeReason.empty()) fields.emplace_back("reason", listChangeReason);
   }
-  record("local", {{"list", "delivered"}, {"change", "removed"}, {"id", identifierOf(notification->request())}});
+  record("local", std::move(fields));
 }
 
 void Device::Impl::delegateChanged(NSObject*) { activity.fetch_add(1); }

@@ -2,6 +2,8 @@
 
 #include <openssl/ssl.h>
 
+#include <future>
+#include <mutex>
 #include <set>
 #include <thread>
 
@@ -174,7 +176,18 @@ void PushService::removeApplication(std::string_view deviceToken, std::optional<
 }
 
 void PushService::deviceReachable() {
-  asio::post(impl_->io, [s = impl_.get()] { s->core.forwardKept(); });
+  std::lock_guard<std::mutex> lock(impl_->stopLock);
+  if (!impl_->thread.joinable()) return;
+  if (impl_->thread.get_id() == std::this_thread::get_id()) {
+    impl_->core.forwardKept();
+    return;
+  }
+  std::promise<void> forwarded;
+  asio::post(impl_->io, [s = impl_.get(), &forwarded] {
+    s->core.forwardKept();
+    forwarded.set_value();
+  });
+  forwarded.get_future().wait();
 }
 
 void PushService::stop() {

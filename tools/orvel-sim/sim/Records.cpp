@@ -419,6 +419,19 @@ std::string describeRecord(const Record& r) {
   }
   if (k == "fault") return str(f, "fault") + ": " + str(f, "detail");
   if (k == "error") return str(f, "what");
+  if (k == "provider")
+    return str(f, "method") + " " + str(f, "path") + " → " + str(f, "status") +
+           (f.contains("reason") ? " " + str(f, "reason") : "") + "  apns-id " + str(f, "apns-id");
+  if (k == "budget")
+    return "background budget: " + str(f, "change") + " " + str(f, "id") +
+           (f.contains("wait") ? " for " + str(f, "wait") + " s" : "");
+  if (k == "store") return "push service: " + str(f, "event") + " apns-id " + str(f, "apns-id");
+  if (k == "serve")
+    return "serving " + str(f, "url") + "  device token " + str(f, "deviceToken") + "  topic " + str(f, "topic") +
+           (f.contains("certificate") ? "  certificate " + str(f, "certificate") : "") +
+           (f.contains("authKey") ? "  key " + str(f, "authKey") : "") +
+           (f.contains("keyId") ? "  key id " + str(f, "keyId") + "  team id " + str(f, "teamId")
+                                : "  no provider tokens");
   return compact(f);
 }
 

@@ -21,6 +21,19 @@
 //   "fault"       something the real system would punish: "fault", "call",
 //                 "detail"
 //   "error"       a step could not be carried out; the run stops: "what"
+//                 (serve: a control line that is not a step, "control")
+//   "serve"       orvel-sim serve is listening: "url", "deviceToken",
+//                 "topic", "certificate", "authKey", "keyId", "teamId"
+//                 (or "auth": "none")
+//   "provider"    the push service answered a request: "connection",
+//                 "stream", "method", "path", "headers", "status",
+//                 "reason", "detail", "apns-id"
+//   "budget"      a priority-5 background push and the device's background
+//                 budget: "change" (deferred, dropped, delivered), "id",
+//                 "wait" (seconds, for deferred)
+//   "store"       what the service did with a push the device could not
+//                 take: "event" (kept, replaced, discarded, expired,
+//                 forwarded), "apns-id", "expiration"
 #pragma once
 
 #include <cstddef>

@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <cmath>
+#include <deque>
 #include <memory>
 #include <mutex>
 #include <new>
@@ -114,6 +115,8 @@ class Tally {
     std::lock_guard<std::mutex> g(lock_);
     events_ = completions_ = sounds_ = 0;
     followed_.clear();
+    recalledHost_.clear();
+    recalledLog_.clear();
     if (!step) return;
     for (const Expectation& e : step->expectations)
       if (e.kind == Expectation::Kind::Host || e.kind == Expectation::Kind::Log)
@@ -135,6 +138,14 @@ class Tally {
     } else if (r.kind == "host" || r.kind == "log") {
       bool host = r.kind == "host";
       std::string text = r.fields.value(host ? "call" : "text", std::string());
+      if (followed_.empty()) {
+        // No expectation known in advance (steps one at a time): keep the
+        // latest for one that comes.
+        std::deque<std::string>& recalled = host ? recalledHost_ : recalledLog_;
+        if (recalled.size() == Session::kRecalled) recalled.pop_front();
+        recalled.push_back(std::move(text));
+        return;
+      }
       for (Followed& f : followed_) {
         if ((f.expectation->kind == Expectation::Kind::Host) != host) continue;
         const Expectation& e = *f.expectation;
@@ -169,8 +180,18 @@ class Tally {
       if (f.notShown) seen.push_back("… and " + std::to_string(f.notShown) + " more");
       return e.kind == Expectation::Kind::Host ? f.matched == e.names.size() : f.matched > 0;
     }
+    bool host = e.kind == Expectation::Kind::Host;
+    const std::deque<std::string>& recalled = host ? recalledHost_ : recalledLog_;
+    size_t matched = 0;
+    for (const std::string& text : recalled) {
+      if (host ? matched < e.names.size() && text == e.names[matched] : text.find(e.text) != std::string::npos)
+        ++matched;
+    }
     seen = Json::array();
-    return false;
+    size_t skipped = recalled.size() > kShownAtMost ? recalled.size() - kShownAtMost : 0;
+    if (skipped) seen.push_back("… " + std::to_string(skipped) + " before these");
+    for (size_t i = skipped; i < recalled.size(); ++i) seen.push_back(recalled[i]);
+    return host ? matched == e.names.size() : matched > 0;
   }
 
  private:
@@ -191,12 +212,14 @@ class Tally {
   int64_t events_ = 0, completions_ = 0, faults_ = 0, sounds_ = 0;
   Json lastEvent_, lastCompletion_;
   std::vector<Followed> followed_;
+  std::deque<std::string> recalledHost_, recalledLog_;
 };
 
-class Run {
+}  // namespace
+
+class Session::Run {
  public:
-  Run(const Scenario& scenario, const RunOptions& options, Recorder::Sink sink)
-      : scenario_(scenario), start_(options.startTime) {
+  Run(const HostConfig& host, const RunOptions& options, Recorder::Sink sink) : start_(options.startTime) {
     recorder_.subscribe([this](const Record& r) { tally_.add(r); });
     recorder_.subscribe(std::move(sink));
     DeviceOptions deviceOptions;
@@ -209,7 +232,7 @@ class Run {
     device_.emplace(deviceOptions);
     recorder_.setClock([this] { return device_->now() - start_; });
     device_->setRecordObserver([this](const DeviceRecord& r) { recorder_.add(fromDeviceRecord(r, start_)); });
-    host_.emplace(scenario.host, recorder_);
+    host_.emplace(host, recorder_);
   }
 
   ~Run() {
@@ -219,50 +242,77 @@ class Run {
     server_.reset();
   }
 
-  RunResult run() {
+  RunResult run(const Scenario& scenario) {
+    scenario_ = &scenario;
     tally_.startFor(nextExpect(0));
-    for (size_t i = 0; i < scenario_.steps.size(); ++i) {
-      const Step& step = scenario_.steps[i];
-      // A note is its own record; every other step is announced first.
-      if (step.kind != Step::Kind::Note) {
-        Json fields{{"step", step.name}, {"value", step.value}};
-        if (step.at.line) fields["line"] = step.at.line;
-        if (step.kind == Step::Kind::Push) fields["id"] = nextPushIdentifier();
-        recorder_.add("step", std::move(fields));
-      }
-      try {
-        perform(step);
-        if (step.kind == Step::Kind::Expect) tally_.startFor(nextExpect(i + 1));
-      } catch (const std::bad_alloc&) {
-        throw;  // nothing more can be done; the caller says so
-      } catch (const std::exception& e) {
-        // The platform's reasons may hold a NUL byte, which what() would cut.
-        auto* platform = dynamic_cast<const objc::Exception*>(&e);
-        std::string what = platform ? platform->name() + ": " + printable(platform->reason()) : printable(e.what());
-        recorder_.add("error", Json{{"what", quoted(step.name) + " could not be carried out: " + what},
-                                    {"step", step.name},
-                                    {"line", step.at.line}});
-        result_.completed = false;
-        break;
-      }
+    for (size_t i = 0; i < scenario.steps.size(); ++i) {
+      current_ = i;
+      if (!perform(scenario.steps[i])) break;
     }
+    scenario_ = nullptr;
+    tally_.startFor(nullptr);
     return result_;
   }
 
+  bool perform(const Step& step) {
+    // A note is its own record; every other step is announced first.
+    if (step.kind != Step::Kind::Note) {
+      Json fields{{"step", step.name}, {"value", step.value}};
+      if (step.at.line) fields["line"] = step.at.line;
+      if (step.kind == Step::Kind::Push) fields["id"] = nextPushIdentifier();
+      recorder_.add("step", std::move(fields));
+    }
+    try {
+      perform(step, *device_);
+      if (step.kind == Step::Kind::Expect) tally_.startFor(scenario_ ? nextExpect(current_ + 1) : nullptr);
+      return true;
+    } catch (const std::bad_alloc&) {
+      throw;  // nothing more can be done; the caller says so
+    } catch (const std::exception& e) {
+      recorder_.add("error", Json{{"what", quoted(step.name) + " could not be carried out: " + describe(e)},
+                                  {"step", step.name},
+                                  {"line", step.at.line}});
+      result_.completed = false;
+      return false;
+    }
+  }
+
+  void deliver(NSDictionary* payload, const std::string& identifier, const PushAttributes& attributes) {
+    try {
+      device_->push(payload, str(identifier).get(), attributes);
+    } catch (const std::bad_alloc&) {
+      throw;
+    } catch (const std::exception& e) {
+      recorder_.add("error", Json{{"what", "the push " + identifier + " could not be delivered: " + describe(e)}});
+    }
+  }
+
+  Recorder& recorder() { return recorder_; }
+  Device& device() { return *device_; }
+  const RunResult& result() const { return result_; }
+  bool online() const { return online_; }
+  void onNetworkChange(std::function<void(bool)> listener) { networkChanged_ = std::move(listener); }
+  void onSend(std::function<void(const Step&)> sender) { sender_ = std::move(sender); }
+
  private:
+  // The platform's reasons may hold a NUL byte, which what() would cut.
+  static std::string describe(const std::exception& e) {
+    auto* platform = dynamic_cast<const objc::Exception*>(&e);
+    return platform ? platform->name() + ": " + printable(platform->reason()) : printable(e.what());
+  }
+
   static std::string quoted(const std::string& s) { return displayQuoted(s); }
 
   const Step* nextExpect(size_t from) const {
-    for (size_t i = from; i < scenario_.steps.size(); ++i)
-      if (scenario_.steps[i].kind == Step::Kind::Expect) return &scenario_.steps[i];
+    for (size_t i = from; i < scenario_->steps.size(); ++i)
+      if (scenario_->steps[i].kind == Step::Kind::Expect) return &scenario_->steps[i];
     return nullptr;
   }
 
   std::string nextPushIdentifier() { return "push-" + std::to_string(++pushes_); }
   std::string currentPushIdentifier() const { return "push-" + std::to_string(pushes_); }
 
-  void perform(const Step& step) {
-    Device& d = *device_;
+  void perform(const Step& step, Device& d) {
     switch (step.kind) {
       case Step::Kind::Launch:
         d.launch(host_->factory(), launchOptions(step.launch));
@@ -286,6 +336,11 @@ class Run {
                                                : nullptr);
         break;
       case Step::Kind::Push:
+        if (!online_) {
+          throw std::runtime_error(
+              "the device is offline; a \"push\" step puts its payload straight on the device, so take it online "
+              "first (with orvel-sim serve, the push service keeps what providers send while it is offline)");
+        }
         d.push(step.payload, str(currentPushIdentifier()).get());
         break;
       case Step::Kind::Open:
@@ -337,6 +392,14 @@ class Run {
         break;
       case Step::Kind::Expect:
         for (const Expectation& e : step.expectations) check(e);
+        break;
+      case Step::Kind::Network:
+        online_ = step.text == "online";
+        if (networkChanged_) networkChanged_(online_);
+        break;
+      case Step::Kind::Send:
+        if (!sender_) throw std::runtime_error("there is no push service to send to");
+        sender_(step);
         break;
     }
   }
@@ -544,7 +607,8 @@ class Run {
     recorder_.add("expect", std::move(fields));
   }
 
-  const Scenario& scenario_;
+  const Scenario* scenario_ = nullptr;
+  size_t current_ = 0;  // the scenario's step being performed
   const double start_;
   Tally tally_;
   Recorder recorder_;
@@ -553,9 +617,26 @@ class Run {
   std::optional<SampleHost> host_;
   RunResult result_;
   int pushes_ = 0;
+  // Read by the push service's thread.
+  std::atomic<bool> online_{true};
+  std::function<void(bool)> networkChanged_;
+  std::function<void(const Step&)> sender_;
 };
 
-}  // namespace
+Session::Session(const HostConfig& host, const RunOptions& options, Recorder::Sink sink)
+    : run_(std::make_unique<Run>(host, options, std::move(sink))) {}
+Session::~Session() = default;
+Recorder& Session::recorder() { return run_->recorder(); }
+Device& Session::device() { return run_->device(); }
+bool Session::perform(const Step& step) { return run_->perform(step); }
+RunResult Session::run(const Scenario& scenario) { return run_->run(scenario); }
+const RunResult& Session::result() const { return run_->result(); }
+void Session::deliver(NSDictionary* payload, const std::string& identifier, const PushAttributes& attributes) {
+  run_->deliver(payload, identifier, attributes);
+}
+void Session::onSend(std::function<void(const Step&)> sender) { run_->onSend(std::move(sender)); }
+bool Session::online() const { return run_->online(); }
+void Session::onNetworkChange(std::function<void(bool)> listener) { run_->onNetworkChange(std::move(listener)); }
 
 bool jsonContains(const Json& actual, const Json& partial) {
   if (partial.is_object()) {
@@ -577,8 +658,8 @@ bool jsonContains(const Json& actual, const Json& partial) {
 }
 
 RunResult runScenario(const Scenario& scenario, const RunOptions& options, Recorder::Sink sink) {
-  Run run(scenario, options, std::move(sink));
-  return run.run();
+  Session session(scenario.host, options, std::move(sink));
+  return session.run(scenario);
 }
 
 }  // namespace orvelsim

@@ -5,10 +5,14 @@
 // line runs other versions in processes of their own.
 #pragma once
 
+#include <functional>
+#include <memory>
 #include <string>
 
 #include "sim/Records.h"
 #include "sim/Scenario.h"
+
+#include "Device/Device.h"
 
 namespace orvelsim {
 
@@ -23,6 +27,52 @@ struct RunResult {
   int expectationsChecked = 0;
   // 0 when the run completed and every expectation held, else 1.
   int exitStatus() const { return completed && expectationsFailed == 0 ? 0 : 1; }
+};
+
+// The sample host on a simulated device, driven step by step: what a run
+// is made of, and what `orvel-sim serve` drives from its control channel
+// and the push service. Made, used and destroyed on the main thread; the
+// recorder may be used from any thread.
+class Session {
+ public:
+  // Starts the device (not the application) and the host's observers;
+  // `sink` sees every record from the first one.
+  Session(const HostConfig& host, const RunOptions& options, Recorder::Sink sink);
+  ~Session();
+  Session(const Session&) = delete;
+  Session& operator=(const Session&) = delete;
+
+  Recorder& recorder();
+  objc::Device& device();
+
+  // Runs one step as a scenario does: a "step" record, the step, and an
+  // "error" record when it cannot be carried out (then false). The "host"
+  // and "log" expectations of an "expect" step look back at what came since
+  // the previous one (at most Session::kRecalled callbacks and lines).
+  bool perform(const Step& step);
+  static constexpr size_t kRecalled = 1000;
+  // Every step of `scenario` in order, stopping at the first that cannot be
+  // carried out.
+  RunResult run(const Scenario& scenario);
+  // What the steps so far came to.
+  const RunResult& result() const;
+
+  // A push from the push service, delivered under its apns-id; an "error"
+  // record when the device refuses it.
+  void deliver(objc::NSDictionary* payload, const std::string& identifier, const objc::PushAttributes& attributes);
+
+  // Who carries out "send" steps (a provider's request to the push
+  // service); without one such a step cannot be carried out.
+  void onSend(std::function<void(const Step& step)> sender);
+
+  // A "network" step: whether the device can be reached, and who hears of
+  // a change (the push service, when there is one).
+  bool online() const;
+  void onNetworkChange(std::function<void(bool online)> listener);
+
+ private:
+  class Run;
+  std::unique_ptr<Run> run_;
 };
 
 // Runs every step, handing each record to `sink` as it is made (from any

@@ -406,14 +406,13 @@ class Checker {
       // GMT. The other fields are taken as the platform takes them: one out
       // of its range (hour 25) is no error, it matches no date.
       constexpr int64_t kAnyField = 1'000'000'000;
-      static const std::map<std::string, std::pair<int64_t, int64_t>> ranges = {
-          {"year", {1, 9999}},
-          {"month", {-kAnyField, kAnyField}},
-          {"day", {-kAnyField, kAnyField}},
-          {"hour", {-kAnyField, kAnyField}},
-          {"minute", {-kAnyField, kAnyField}},
-          {"second", {-kAnyField, kAnyField}},
-          {"timeZone", {-64800, 64800}}};
+      static const std::map<std::string, std::pair<int64_t, int64_t>> ranges = {{"year", {1, 9999}},
+                                                                                {"month", {-kAnyField, kAnyField}},
+                                                                                {"day", {-kAnyField, kAnyField}},
+                                                                                {"hour", {-kAnyField, kAnyField}},
+                                                                                {"minute", {-kAnyField, kAnyField}},
+                                                                                {"second", {-kAnyField, kAnyField}},
+                                                                                {"timeZone", {-64800, 64800}}};
       checkKeys(*v, units, "\"dateComponents\"");
       std::map<std::string, int64_t> components;
       for (const auto& m : v->members) {
@@ -502,6 +501,25 @@ class Checker {
         e.text = string(v, "\"log\" (text a log line contains)");
       }
       step.expectations.push_back(std::move(e));
+    }
+  }
+
+  // A provider's request: {"headers": {...}, "payload": ...}; the push
+  // service judges what is in it.
+  void send(const JsonNode& node, Step& step) const {
+    object(node, "\"send\" ({\"headers\": {...}, \"payload\": {...}})");
+    checkKeys(node, {"headers", "payload"}, "\"send\"");
+    const JsonNode* payload = node.find("payload");
+    if (!payload) fail(node.at, "\"send\" needs a \"payload\", the request's JSON body");
+    step.body = toJson(*payload).dump();
+    if (const JsonNode* headers = node.find("headers")) {
+      object(*headers, "\"headers\" (names and values, such as {\"apns-priority\": 5})");
+      for (const auto& m : headers->members) {
+        if (!m.value.isString() && m.value.type != JsonNode::Type::Integer) {
+          fail(m.value.at, "a header's value is text or a whole number, not " + m.value.describe());
+        }
+        step.headers.emplace_back(m.key, m.value.isString() ? m.value.string : std::to_string(m.value.integer));
+      }
     }
   }
 
@@ -611,6 +629,12 @@ class Checker {
       case Step::Kind::Expect:
         expect(v, s);
         break;
+      case Step::Kind::Network:
+        s.text = choice(v, {"offline", "online"}, "\"network\"");
+        break;
+      case Step::Kind::Send:
+        send(v, s);
+        break;
     }
     // Only now, once a payload is known to be of a size the service takes.
     s.value = toJson(v);
@@ -638,6 +662,8 @@ class Checker {
     }
     return sc;
   }
+
+  Step oneStep() const { return step(tree()); }
 
   Step pushFile() const {
     JsonNode root = tree();
@@ -717,12 +743,26 @@ const std::vector<std::string>& stepNames() {
                                                  "enterRegion",
                                                  "timeZone",
                                                  "note",
-                                                 "expect"};
+                                                 "expect",
+                                                 "network",
+                                                 "send"};
   return names;
 }
 
 Scenario parseScenario(std::string_view text, const std::string& file, const std::string& directory) {
   return Checker(text, file, directory).scenario();
+}
+
+Step parseStep(std::string_view text, const std::string& file, size_t line, const std::string& directory) {
+  try {
+    Step s = Checker(text, file, directory).oneStep();
+    s.at.line = line;
+    return s;
+  } catch (const BadInput& e) {
+    InputError error = e.error();
+    error.at.line = line;
+    throw BadInput(std::move(error));
+  }
 }
 
 Step parsePushFile(std::string_view text, const std::string& file) { return Checker(text, file, ".").pushFile(); }

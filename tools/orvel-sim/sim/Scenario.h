@@ -151,6 +151,8 @@ struct Step {
     TimeZone,
     Note,
     Expect,
+    Network,
+    Send,
   };
   Kind kind;
   std::string name;  // the step's key
@@ -158,7 +160,8 @@ struct Step {
   Json value;        // the step's value as written
 
   LaunchInput launch;
-  std::string text;  // State, Answer, Open, EnterRegion, TimeZone, Note, AuthorizationStatus; Push: the payload file
+  // State, Answer, Open, EnterRegion, TimeZone, Note, AuthorizationStatus, Network; Push: the payload file
+  std::string text;
   int64_t integer = 0;
   bool flag = false;  // Register: with a configuration; Token: has a token; RegistrationError: has an error
   double seconds = 0;
@@ -169,6 +172,10 @@ struct Step {
   ScheduleInput schedule;
   std::optional<std::vector<std::string>> identifiers;  // Remove
   std::vector<Expectation> expectations;
+  // Send: the request's headers as written, and its body (the payload's
+  // JSON text).
+  std::vector<std::pair<std::string, std::string>> headers;
+  std::string body;
 };
 
 struct Scenario {
@@ -185,6 +192,9 @@ const std::vector<std::string>& stepNames();
 // Reads and checks a scenario. Payload files named by "push" steps are read
 // relative to `directory`. Raises BadInput.
 Scenario parseScenario(std::string_view text, const std::string& file, const std::string& directory = ".");
+// Reads and checks one step, written as a line of JSON (a control line of
+// `orvel-sim serve`); messages name `file` and `line`. Raises BadInput.
+Step parseStep(std::string_view text, const std::string& file, size_t line, const std::string& directory = ".");
 // Reads and checks a payload file as `push` takes it: an object, at most
 // the push service's size once its "Simulator Target Bundle" is taken out.
 // Raises BadInput.

@@ -155,8 +155,8 @@ TEST(SimToolBadInput, CommandLineMistakesAreBadInputToo) {
 }
 
 TEST(SimToolHelp, EveryCommandHasHelp) {
-  for (const auto& args :
-       std::vector<std::vector<std::string>>{{"--help"}, {"tour", "--help"}, {"push", "--help"}, {"run", "--help"}}) {
+  for (const auto& args : std::vector<std::vector<std::string>>{
+           {"--help"}, {"tour", "--help"}, {"push", "--help"}, {"run", "--help"}, {"serve", "--help"}}) {
     Result r = sim(args);
     EXPECT_EQ(r.status, 0) << args.front();
     EXPECT_NE(r.out.find("Usage: orvel-sim"), std::string::npos) << r.out;
@@ -165,6 +165,21 @@ TEST(SimToolHelp, EveryCommandHasHelp) {
     EXPECT_NE(r.out.find("--clock"), std::string::npos);
   }
   EXPECT_NE(sim({"push", "--help"}).out.find("--open"), std::string::npos);
+  EXPECT_NE(sim({"serve", "--help"}).out.find("--exit-after"), std::string::npos);
+}
+
+TEST(SimToolServe, OneVersionAtATimeAndOptionsThatGoTogether) {
+  Result several = sim({"serve", "--os", "9.3,13.0"});
+  EXPECT_EQ(several.status, 2);
+  EXPECT_NE(several.err.find("one system version at a time"), std::string::npos) << several.err;
+  Result keyWithoutIds = sim({"serve", "--auth-key", "AuthKey.p8"});
+  EXPECT_EQ(keyWithoutIds.status, 2);
+  EXPECT_NE(keyWithoutIds.err.find("--key-id"), std::string::npos) << keyWithoutIds.err;
+  Result missingKey = sim({"serve", "--port", "0", "--auth-key", "/nonexistent/AuthKey.p8", "--key-id", "ABC123DEFG",
+                           "--team-id", "DEF123GHIJ"});
+  EXPECT_EQ(missingKey.status, 2);
+  EXPECT_NE(missingKey.err.find("/nonexistent/AuthKey.p8"), std::string::npos) << missingKey.err;
+  EXPECT_EQ(missingKey.out, "") << "nothing ran";
 }
 
 // Every record of a run: "t" and "kind" first, device time never going back.

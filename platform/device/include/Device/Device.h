@@ -65,6 +65,10 @@ const char* appStateName(AppState state);
 //   "sound"       a notification's sound played: "id", "sound" (the file
 //                 name, or "default")
 //   "log"         a system-log line: "line"
+//   "budget"      a background push and the background budget: "change"
+//                 ("deferred", with "wait", the seconds until the budget
+//                 allows it; "delivered" when it does; "dropped" when a
+//                 newer one is deferred in its place), "id"
 //   "fault"       something the real system would punish: "fault"
 //                 ("completion called twice", "fetch completion not
 //                 called"), "callback", "detail"
@@ -94,6 +98,17 @@ struct LaunchOptions {
   Ref<NSDictionary> remoteNotification;
   // Further launch-option entries.
   Ref<NSDictionary> extra;
+};
+
+// What the push service tells the device of a push besides its payload.
+struct PushAttributes {
+  // "apns-collapse-id": a notification still listed that came with the
+  // same collapse identifier is removed (reason "collapsed") as this one
+  // arrives, on both interfaces.
+  std::string collapseId;
+  // "apns-priority": a background push (content-available and nothing to
+  // show) sent with priority 5 spends the background budget.
+  int priority = 10;
 };
 
 // While the application is active, a visible push that also asks for
@@ -239,6 +254,13 @@ class Device {
   // new one). Raises NSInvalidArgumentException, and delivers nothing, for
   // a payload over kMaxPayloadBytes of JSON or one that JSON cannot hold.
   Ref<NSString> push(NSDictionary* payload, NSString* identifier = nullptr);
+  // The same, with what the push service said of it. A priority-5
+  // background push beyond the budget (kBackgroundBudget in any
+  // kBackgroundBudgetWindow seconds) is deferred until the budget allows
+  // it; only the latest deferred one is kept.
+  Ref<NSString> push(NSDictionary* payload, NSString* identifier, const PushAttributes& attributes);
+  static constexpr int kBackgroundBudget = 3;
+  static constexpr double kBackgroundBudgetWindow = 3600;
   // What the system makes of a payload's "aps" entries; the whole payload
   // becomes the user info.
   static Ref<UNNotificationContent> contentFromPayload(NSDictionary* payload);

@@ -147,7 +147,9 @@ class PushService {
   // 410 Unregistered, and a notification kept for it is dropped.
   void removeApplication(std::string_view deviceToken, std::optional<int64_t> removedAt = std::nullopt);
   // The device can be reached again: delivers what was kept for it, unless
-  // expired. Returns at once; the delivery happens on the service's thread.
+  // expired. The delivery happens on the service's thread; this returns
+  // once it is done, so that a caller can go on with what the sink was
+  // handed. (Nothing happens once the service has stopped.)
   void deviceReachable();
 
   // Finishes the requests in flight (for up to closeGrace seconds), sends
