@@ -21,12 +21,12 @@ async function main() {
     production: false,
   });
   try {
-    for (const spec of config.notifications) {
+    for (const wanted of config.notifications) {
       const note = new apn.Notification();
-      note.topic = spec.topic;
-      note.pushType = spec.pushType;
-      note.priority = spec.priority;
-      note.rawPayload = spec.payload;
+      note.topic = wanted.topic;
+      note.pushType = wanted.pushType;
+      note.priority = wanted.priority;
+      note.rawPayload = wanted.payload;
       const result = await provider.send(note, config.deviceToken);
       console.log(JSON.stringify(result));
     }
