@@ -1,6 +1,8 @@
 // orvel-sim: the device simulator. Runs the sample host on a simulated
 // device and shows what the library does, as a readable timeline or as JSON
 // Lines. See README.md for the commands, the records and the scenarios.
+#include <sys/ioctl.h>
+#include <unistd.h>
 #include <CLI/CLI.hpp>
 
 #include <algorithm>
@@ -35,6 +37,10 @@ struct Options {
   std::string file;
   std::string state = "active";
   bool open = false;
+  std::string color = "auto";
+  std::vector<std::string> only, hide;
+  bool wide = false, verbose = false;
+  std::string html;
 };
 
 void addCommonOptions(CLI::App& app, Options& o) {
@@ -45,6 +51,52 @@ void addCommonOptions(CLI::App& app, Options& o) {
   app.add_flag("--json", o.json, "Write JSON Lines (one record per line) instead of the readable timeline");
   o.clockOptions.push_back(
       app.add_option("--clock", o.clock, "The device clock's start, ISO-8601 (default 2026-01-01T00:00:00Z)"));
+  app.add_option("--html", o.html,
+                 "Also write the run as one self-contained HTML page: the phone after every step and the records in "
+                 "lanes, versions side by side");
+  app.add_option("--color", o.color, "Colour the timeline: auto (on a terminal, unless NO_COLOR is set), always, never")
+      ->check(CLI::IsMember({"auto", "always", "never"}));
+  app.add_option("--only", o.only, "Show only these record kinds in the timeline (comma-separated, e.g. event,host)")
+      ->delimiter(',');
+  app.add_option("--hide", o.hide, "Leave these record kinds out of the timeline (comma-separated, e.g. log,lifecycle)")
+      ->delimiter(',');
+  app.add_flag("--wide", o.wide, "One line per record however long, instead of wrapping to the terminal's width");
+  app.add_flag("--verbose", o.verbose,
+               "Show each lifecycle call instead of one line per change of the application's state");
+}
+
+// The timeline's options from the command line, or why they are wrong.
+std::optional<std::string> timelineOptions(const Options& o, TimelineOptions& out) {
+  for (const auto* list : {&o.only, &o.hide}) {
+    for (const std::string& kind : *list) {
+      if (!recordKinds().count(kind)) {
+        std::string known;
+        for (const auto& k : recordKinds()) known += (known.empty() ? "" : ", ") + k;
+        return std::string(list == &o.only ? "--only" : "--hide") + ": " + displayQuoted(kind) +
+               " is not a record kind (" + known + ")";
+      }
+    }
+  }
+  out.only = {o.only.begin(), o.only.end()};
+  out.hide = {o.hide.begin(), o.hide.end()};
+  out.verbose = o.verbose;
+  const bool terminal = ::isatty(STDOUT_FILENO);
+  const char* noColor = std::getenv("NO_COLOR");
+  const char* term = std::getenv("TERM");
+  out.color = o.color == "always" ||
+              (o.color == "auto" && terminal && !(noColor && *noColor) && !(term && std::string_view(term) == "dumb"));
+  if (!o.wide) {
+    out.width = 100;
+    struct winsize size {};
+    if (terminal && ::ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0) {
+      out.width = size.ws_col;
+    } else if (const char* columns = std::getenv("COLUMNS")) {
+      char* end = nullptr;
+      long n = std::strtol(columns, &end, 10);
+      if (end != columns && *end == '\0' && n > 0 && n < 10000) out.width = static_cast<size_t>(n);
+    }
+  }
+  return std::nullopt;
 }
 
 bool given(const std::vector<CLI::Option*>& options) {
@@ -74,7 +126,7 @@ int badUsage(const std::string& message) {
 // Writes records as they come, in the chosen form.
 class Output {
  public:
-  explicit Output(bool json) : json_(json), timeline_(std::cout) {}
+  Output(bool json, TimelineOptions options) : json_(json), timeline_(std::cout, std::move(options)) {}
 
   void heading(const std::string& text) {
     if (!json_) timeline_.heading(text);
@@ -96,6 +148,7 @@ class Output {
   }
   void summary(const std::string& what) {
     if (json_) return;
+    timeline_.flush();
     std::cout << "\n" << printable(what) << ": ";
     if (!stopped_.empty()) {
       std::cout << "the run stopped (" << printable(stopped_) << ")";
@@ -228,7 +281,9 @@ int run(int argc, char** argv) {
   const std::string title = push->parsed()  ? "push " + displayName(o.file)
                             : run->parsed() ? "run " + displayName(o.file)
                                             : std::string("tour");
-  Output out(o.json);
+  TimelineOptions timeline;
+  if (auto problem = timelineOptions(o, timeline)) return badUsage(*problem);
+  Output out(o.json, timeline);
 
   // ---- one version, the one loaded: run here ----
   if (versions.size() == 1 && versions.front() == loadedVersion) {

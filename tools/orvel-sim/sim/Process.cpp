@@ -55,11 +55,11 @@ std::vector<std::string> childArguments(const std::vector<std::string>& argument
   std::vector<std::string> out;
   for (size_t i = 0; i < arguments.size(); ++i) {
     const std::string& a = arguments[i];
-    if (a == "--os") {
+    if (a == "--os" || a == "--html") {
       ++i;  // and its value
       continue;
     }
-    if (a.rfind("--os=", 0) == 0 || a == "--json") continue;
+    if (a.rfind("--os=", 0) == 0 || a.rfind("--html=", 0) == 0 || a == "--json") continue;
     out.push_back(a);
   }
   out.insert(out.end(), {"--os", version, "--json"});

@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <cmath>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <new>
@@ -33,15 +34,27 @@ const unsigned char kPicture[] = {0x89, 0x50, 0x4E, 0x47, 0x0D, 0x0A, 0x1A, 0x0A
 // on a port of the system's choosing, from the first step that needs them.
 class AttachmentServer {
  public:
+  // What the server answered for a path, noted before the answer leaves,
+  // so a client that has its answer finds it here.
+  struct Served {
+    int status = 0;
+    size_t bytes = 0;
+    std::string type;
+  };
+
   AttachmentServer() {
     std::string picture(reinterpret_cast<const char*>(kPicture), sizeof kPicture);
-    server_.Get("/picture.png",
-                [picture](const httplib::Request&, httplib::Response& res) { res.set_content(picture, "image/png"); });
-    server_.Get("/sound.mp3", [](const httplib::Request&, httplib::Response& res) {
-      res.set_content(std::string(512, '\x55'), "audio/mpeg");
-    });
-    server_.Get("/notes.txt", [](const httplib::Request&, httplib::Response& res) {
-      res.set_content("not a media file\n", "text/plain");
+    auto serve = [this](std::string path, std::string body, std::string type) {
+      server_.Get(path, [this, path, body, type](const httplib::Request&, httplib::Response& res) {
+        note(path, {200, body.size(), type});
+        res.set_content(body, type);
+      });
+    };
+    serve("/picture.png", picture, "image/png");
+    serve("/sound.mp3", std::string(512, '\x55'), "audio/mpeg");
+    serve("/notes.txt", "not a media file\n", "text/plain");
+    server_.set_error_handler([this](const httplib::Request& req, httplib::Response& res) {
+      note(req.path, {res.status, 0, ""});
     });
     // A few small files for one client at a time: two threads, not the
     // library's default of one per processor and more, and one request per
@@ -75,7 +88,24 @@ class AttachmentServer {
   }
   std::string base() const { return "http://127.0.0.1:" + std::to_string(port_); }
 
+  // What was last served for `path`, if anything; forgotten once read.
+  std::optional<Served> take(const std::string& path) {
+    std::lock_guard<std::mutex> g(lock_);
+    auto it = served_.find(path);
+    if (it == served_.end()) return std::nullopt;
+    Served out = it->second;
+    served_.erase(it);
+    return out;
+  }
+
  private:
+  void note(const std::string& path, Served served) {
+    std::lock_guard<std::mutex> g(lock_);
+    served_[path] = std::move(served);
+  }
+
+  std::mutex lock_;
+  std::map<std::string, Served> served_;
   httplib::Server server_;
   int port_ = 0;
   std::atomic<bool> finished_{false};
@@ -208,7 +238,14 @@ class Run {
     deviceOptions.keepRecords = false;
     device_.emplace(deviceOptions);
     recorder_.setClock([this] { return device_->now() - start_; });
-    device_->setRecordObserver([this](const DeviceRecord& r) { recorder_.add(fromDeviceRecord(r, start_)); });
+    recorder_.setNormalizer([this](Record& r) { normalize(r); });
+    device_->setRecordObserver([this](const DeviceRecord& r) {
+      Record record = fromDeviceRecord(r, start_);
+      // The system's handlers: the host completes them, or the library
+      // does for a host that has not.
+      if (record.kind == "completion") record.fields["by"] = SampleHost::isCompletingHandler() ? "host" : "library";
+      recorder_.add(std::move(record));
+    });
     host_.emplace(scenario.host, recorder_);
   }
 
@@ -457,13 +494,114 @@ class Run {
     Ref<OrvelNotificationTrigger> t = given.trigger ? trigger(*given.trigger) : nullptr;
     auto request = OrvelNotificationRequest::requestWithIdentifier(optionalString(given.identifier), c, t);
     auto done = std::make_shared<std::atomic<bool>>(false);
+    setScheduling(given.identifier.value_or(""));
     host_->addLocalNotification(request, done);
     // Settling waits for the library's downloads as long as the device
     // does; a request without content is not scheduled, and nobody is told.
     device_->settle();
+    setScheduling("");
     if (c && !done->load()) {
       throw std::runtime_error("the library did not report what it scheduled: a download was still running after " +
                                std::to_string(static_cast<int>(device_->options().downloadWaitSeconds)) + " seconds");
+    }
+    if (c && given.content->userInfo) {
+      if (auto* address = asString(given.content->userInfo->objectForKey("attachment")); address && address->length())
+        recordAttachment(given.identifier.value_or(""), address->utf8());
+    }
+  }
+
+  // ---- what differs from run to run ----
+
+  // Takes out of a record what would differ between two runs of the same
+  // input: the attachment server's port (shown as "$SERVER", as the input
+  // writes it) and the random part of downloaded files' names (numbered in
+  // the order they first show). On systems whose legacy notifications have
+  // no identifier the device makes one up; the request's own identifier is
+  // added as "request".
+  void normalize(Record& r) {
+    if (server_) replaceStrings(r.fields);
+    if (r.kind != "local") return;
+    std::string id = r.fields.value("id", std::string());
+    std::lock_guard<std::mutex> g(schedulingLock_);
+    if (!scheduling_.empty() && r.fields.value("action", "") == "scheduled" && id != scheduling_) {
+      requestOf_[id] = scheduling_;
+    }
+    if (auto it = requestOf_.find(id); it != requestOf_.end()) r.fields["request"] = it->second;
+  }
+
+  // The identifier of the request being scheduled, while it is.
+  void setScheduling(std::string identifier) {
+    std::lock_guard<std::mutex> g(schedulingLock_);
+    scheduling_ = std::move(identifier);
+  }
+
+  void replaceStrings(Json& value) {
+    if (value.is_object() || value.is_array()) {
+      for (Json& item : value) replaceStrings(item);
+      return;
+    }
+    if (!value.is_string()) return;
+    const std::string& text = value.get_ref<const std::string&>();
+    if (text.find(server_->base()) == std::string::npos && text.find(kDownloadPrefix) == std::string::npos) return;
+    std::string out = text;
+    for (size_t at; (at = out.find(server_->base())) != std::string::npos;)
+      out.replace(at, server_->base().size(), "$SERVER");
+    // Temporary files are made as "download-" and six random characters.
+    for (size_t at = out.find(kDownloadPrefix); at != std::string::npos; at = out.find(kDownloadPrefix, at + 1)) {
+      size_t from = at + kDownloadPrefix.size();
+      if (out.size() < from + 6) break;
+      std::string random = out.substr(from, 6);
+      auto [it, added] = downloads_.emplace(random, downloads_.size() + 1);
+      out.replace(from, 6, std::to_string(it->second));
+    }
+    value = std::move(out);
+  }
+
+  // ---- attachments ----
+
+  // What became of a scheduled request's media address, from what the
+  // simulator's server served and what the library reported scheduling.
+  void recordAttachment(const std::string& request, const std::string& address) {
+    Json fields{{"id", request}, {"address", address}};
+    auto add = [&](const char* action, Json more) {
+      Json out = fields;
+      out["action"] = action;
+      for (auto it = more.begin(); it != more.end(); ++it) out[it.key()] = it.value();
+      recorder_.add("attachment", std::move(out));
+    };
+    std::optional<AttachmentServer::Served> served;
+    if (server_ && address.starts_with("$SERVER/"))
+      served = server_->take(address.substr(std::string_view("$SERVER").size()));
+    if (served && served->status == 200) {
+      add("downloaded", Json{{"type", served->type}, {"bytes", served->bytes}});
+    } else if (served) {
+      add("failed", Json{{"reason", "the server answered " + std::to_string(served->status)}});
+      return;
+    }
+    const Json completion = tally_.lastCompletion();
+    const Json* attachments = nullptr;
+    if (auto v = completion.find("value"); v != completion.end() && v->is_object()) {
+      const Json& result = v->value("result", Json());
+      if (result.is_object() && result.contains("content")) {
+        const Json& content = result["content"];
+        if (content.is_object() && content.contains("attachments")) attachments = &content["attachments"];
+      }
+      if (!result.is_object() || !result.contains("content")) {
+        // The legacy interface: no attachments at all.
+        if (!served) add("unsupported", Json{{"reason", "local notifications have no attachments below 10.0"}});
+        return;
+      }
+    }
+    if (attachments && attachments->is_array() && !attachments->empty()) {
+      const Json& last = attachments->back();
+      add("attached", Json{{"type", last.value("type", "")}, {"file", last.value("file", "")}});
+    } else if (served) {
+      add("refused", Json{{"reason", "the system did not take the downloaded file (" + served->type + ", " +
+                                         std::to_string(served->bytes) + " bytes)"}});
+    } else {
+      add("failed", Json{{"reason",
+                          "nothing was attached: the address could not be downloaded or the system "
+                          "refused the file"}});
     }
   }
 
@@ -553,6 +691,11 @@ class Run {
   std::optional<SampleHost> host_;
   RunResult result_;
   int pushes_ = 0;
+  static constexpr std::string_view kDownloadPrefix = "download-";
+  std::mutex schedulingLock_;
+  std::string scheduling_;
+  std::map<std::string, std::string> requestOf_;  // device identifier → request identifier
+  std::map<std::string, size_t> downloads_;       // random part of a file name → its number
 };
 
 }  // namespace
