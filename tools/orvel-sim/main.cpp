@@ -6,8 +6,11 @@
 #include <CLI/CLI.hpp>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <iostream>
 #include <new>
 #include <optional>
@@ -17,6 +20,7 @@
 #include "UIKit/UIKit.h"
 #include "sim/Process.h"
 #include "sim/Records.h"
+#include "sim/Report.h"
 #include "sim/Runner.h"
 #include "sim/Scenario.h"
 #include "tour_json.h"
@@ -174,6 +178,30 @@ class Output {
   double lastTime_ = 0;
 };
 
+// Writes the page whole or not at all: to a file beside `path` first,
+// which then takes its place.
+bool writeReport(const std::string& path, const ReportPage& page) {
+  const std::string partial = path + ".part";
+  {
+    std::ofstream file(partial, std::ios::binary | std::ios::trunc);
+    file << renderReportPage(page);
+    file.close();
+    if (!file) {
+      std::cerr << "orvel-sim: --html: cannot write " << displayQuoted(partial) << ": " << std::strerror(errno) << "\n";
+      std::filesystem::remove(partial);
+      return false;
+    }
+  }
+  std::error_code e;
+  std::filesystem::rename(partial, path, e);
+  if (e) {
+    std::cerr << "orvel-sim: --html: cannot write " << displayQuoted(path) << ": " << e.message() << "\n";
+    std::filesystem::remove(partial, e);
+    return false;
+  }
+  return true;
+}
+
 int run(int argc, char** argv) {
   // The version the library saw when it was loaded with this process.
   const std::string loadedVersion = objc::UIDevice::currentDevice()->systemVersion()->utf8();
@@ -283,13 +311,31 @@ int run(int argc, char** argv) {
                                             : std::string("tour");
   TimelineOptions timeline;
   if (auto problem = timelineOptions(o, timeline)) return badUsage(*problem);
+  // The report is written once the run has ended; whether it can be is
+  // known before anything runs.
+  std::optional<ReportPage> report;
+  if (!o.html.empty()) {
+    if (std::error_code e; std::filesystem::is_directory(o.html, e)) {
+      return badUsage("--html: " + displayQuoted(o.html) + " is a directory; give the file to write");
+    }
+    if (!std::ofstream(o.html, std::ios::app)) {
+      return badUsage("--html: cannot write " + displayQuoted(o.html) + ": " + std::strerror(errno));
+    }
+    report.emplace();
+    report->title = title;
+  }
   Output out(o.json, timeline);
 
   // ---- one version, the one loaded: run here ----
   if (versions.size() == 1 && versions.front() == loadedVersion) {
     out.heading(title + " on system " + loadedVersion);
-    RunResult result = runScenario(scenario, runOptions, [&](const Record& r) { out.write(r); });
+    if (report) report->runs.emplace_back(loadedVersion);
+    RunResult result = runScenario(scenario, runOptions, [&](const Record& r) {
+      out.write(r);
+      if (report) report->runs.back().add(r);
+    });
     out.summary(title);
+    if (report && !writeReport(o.html, *report)) return 1;
     return result.exitStatus();
   }
   if (std::getenv(kChildMarker)) {
@@ -307,6 +353,7 @@ int run(int argc, char** argv) {
   for (const auto& version : versions) {
     out.heading(title + " on system " + version);
     RunSummary summary;
+    if (report) report->runs.emplace_back(version);
     ChildResult child =
         runChild(self, childArguments(arguments, version), version, input, [&](const std::string& line) {
           std::optional<Record> r = Record::fromJson(Json::parse(line, nullptr, false));
@@ -316,6 +363,7 @@ int run(int argc, char** argv) {
           }
           summary.add(*r);
           out.write(*r, versions.size() > 1 ? version : "");
+          if (report) report->runs.back().add(*r);
         });
     if (!child.problem.empty())
       std::cerr << "orvel-sim: the run on system " << version << " failed: " << child.problem << "\n";
@@ -325,6 +373,7 @@ int run(int argc, char** argv) {
   }
   if (versions.size() > 1) {
     Comparison comparison = Comparison::of(versions, runs);
+    if (report) report->comparison = comparison;
     if (out.json()) {
       for (Json row : comparison.toJson()) {
         Json line{{"t", std::round(out.lastTime() * 1000) / 1000}};
@@ -335,6 +384,7 @@ int run(int argc, char** argv) {
       comparison.print(std::cout);
     }
   }
+  if (report && !writeReport(o.html, *report)) return 1;
   return status;
 }
 

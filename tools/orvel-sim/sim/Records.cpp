@@ -543,7 +543,8 @@ bool Timeline::shown(const Record& r) const {
   auto matches = [&](const std::set<std::string>& kinds) {
     return kinds.count(r.kind) || (kinds.count("lifecycle") && isLifecycle(r));
   };
-  if (!options_.only.empty() && !matches(options_.only)) return false;
+  // Steps stay as the timeline's headings unless hidden by name.
+  if (!options_.only.empty() && !matches(options_.only) && r.kind != "step") return false;
   return !matches(options_.hide);
 }
 
