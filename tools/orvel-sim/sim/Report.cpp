@@ -398,22 +398,21 @@ tr.diff td:not(.t):not(:empty){box-shadow:inset 0 0 0 2px #f0a500}
 table.compare{border-collapse:collapse;background:#fff}
 table.compare td,table.compare th{border:1px solid #ddd;padding:3px 8px;text-align:left}
 table.compare tr.diff td{background:#fff3cd;font-weight:bold}
-#controls button{margin-right:6px}
+#controls{background:#1d1d1f;color:#fff}#controls button{margin-right:6px}
+.live{color:#30d158;font-weight:bold}
 )";
 
 // Navigation only: a slider over the steps shows the phone after the
 // chosen step at the top; the page reads the same without it.
 const char* kScript = R"(
 (function(){
-  var steps=[].slice.call(document.querySelectorAll('.step:not(.note)'));
   var nav=document.getElementById('nav'), slider=document.getElementById('slider');
   var label=document.getElementById('step-label'), now=document.getElementById('now');
-  if(!nav||!steps.length)return;
-  nav.classList.add('on');
-  slider.max=steps.length-1;
+  var steps=[];
   function show(i,scroll){
     steps.forEach(function(s){s.classList.remove('selected');});
-    var s=steps[i]; s.classList.add('selected');
+    var s=steps[i]; if(!s)return;
+    s.classList.add('selected');
     label.textContent=s.querySelector('h2').textContent;
     now.innerHTML='';
     [].forEach.call(s.querySelectorAll('.run'),function(run){
@@ -424,15 +423,23 @@ const char* kScript = R"(
     });
     if(scroll)s.scrollIntoView({block:'center'});
   }
+  // Finds the steps again (the live page replaces them) and shows the
+  // first, or with `last` the latest.
+  window.orvelNavigate=function(last){
+    steps=[].slice.call(document.querySelectorAll('.step:not(.note)'));
+    if(!steps.length)return;
+    nav.classList.add('on');
+    slider.max=steps.length-1;
+    steps.forEach(function(s,i){s.addEventListener('click',function(){slider.value=i;show(i,false);});});
+    slider.value=last?steps.length-1:0; show(+slider.value,false);
+  };
   slider.addEventListener('input',function(){show(+slider.value,true);});
   document.addEventListener('keydown',function(e){
-    if(e.key==='ArrowRight'||e.key==='ArrowLeft'){
-      slider.value=Math.max(0,Math.min(steps.length-1,+slider.value+(e.key==='ArrowRight'?1:-1)));
-      show(+slider.value,true);
-    }
+    if(e.key!=='ArrowRight'&&e.key!=='ArrowLeft')return;
+    slider.value=Math.max(0,Math.min(steps.length-1,+slider.value+(e.key==='ArrowRight'?1:-1)));
+    show(+slider.value,true);
   });
-  steps.forEach(function(s,i){s.addEventListener('click',function(){slider.value=i;show(i,false);});});
-  slider.value=0; show(0,false);
+  window.orvelNavigate(false);
 })();
 )";
 

@@ -15,6 +15,7 @@
 #include "UIKit/UIKit.h"
 #include "UserNotifications/UserNotifications.h"
 #include "orvel/Orvel.h"
+#include "sim/LoopbackServer.h"
 #include "sim/SampleHost.h"
 
 namespace orvelsim {
@@ -61,32 +62,9 @@ class AttachmentServer {
     // connection so that neither thread sits in an idle connection.
     server_.new_task_queue = [] { return new httplib::ThreadPool(2); };
     server_.set_keep_alive_max_count(1);
-    port_ = server_.bind_to_any_port("127.0.0.1");
-    if (port_ <= 0) throw std::runtime_error("cannot serve attachments on 127.0.0.1");
-    // Bound and listening already: connections wait in the backlog until
-    // the thread accepts them.
-    thread_ = std::thread([this] {
-      try {
-        server_.listen_after_bind();
-      } catch (...) {
-        // Its threads could not start (out of memory): the server never
-        // runs, which the constructor reports.
-      }
-      finished_ = true;
-    });
-    // stop() only reaches a server whose accept loop has begun; a server
-    // stopped before that would then accept for ever. The loop begins at once.
-    while (!server_.is_running() && !finished_) std::this_thread::yield();
-    if (!server_.is_running()) {
-      thread_.join();
-      throw std::runtime_error("cannot serve attachments on 127.0.0.1: the server did not start");
-    }
+    running_.emplace(server_, 0, "attachments");
   }
-  ~AttachmentServer() {
-    server_.stop();
-    thread_.join();
-  }
-  std::string base() const { return "http://127.0.0.1:" + std::to_string(port_); }
+  std::string base() const { return "http://127.0.0.1:" + std::to_string(running_->port()); }
 
   // What was last served for `path`, if anything; forgotten once read.
   std::optional<Served> take(const std::string& path) {
@@ -107,9 +85,7 @@ class AttachmentServer {
   std::mutex lock_;
   std::map<std::string, Served> served_;
   httplib::Server server_;
-  int port_ = 0;
-  std::atomic<bool> finished_{false};
-  std::thread thread_;
+  std::optional<LoopbackServer> running_;  // stopped before the server goes
 };
 
 std::string stateName(AppState state) {
@@ -578,22 +554,21 @@ class Run {
       add("failed", Json{{"reason", "the server answered " + std::to_string(served->status)}});
       return;
     }
+    // What the library reported scheduling: {"result": {"content": {"attachments": [...]}}}
+    // from 10.0, a legacy notification without any below.
     const Json completion = tally_.lastCompletion();
-    const Json* attachments = nullptr;
-    if (auto v = completion.find("value"); v != completion.end() && v->is_object()) {
-      const Json& result = v->value("result", Json());
-      if (result.is_object() && result.contains("content")) {
-        const Json& content = result["content"];
-        if (content.is_object() && content.contains("attachments")) attachments = &content["attachments"];
-      }
-      if (!result.is_object() || !result.contains("content")) {
-        // The legacy interface: no attachments at all.
-        if (!served) add("unsupported", Json{{"reason", "local notifications have no attachments below 10.0"}});
-        return;
-      }
+    Json result = completion.is_object() && completion.contains("value") && completion["value"].is_object()
+                      ? completion["value"].value("result", Json())
+                      : Json();
+    if (result.is_object() && !result.contains("content")) {
+      if (!served) add("unsupported", Json{{"reason", "local notifications have no attachments below 10.0"}});
+      return;
     }
-    if (attachments && attachments->is_array() && !attachments->empty()) {
-      const Json& last = attachments->back();
+    Json attachments = result.is_object() && result["content"].is_object()
+                           ? result["content"].value("attachments", Json::array())
+                           : Json::array();
+    if (attachments.is_array() && !attachments.empty()) {
+      const Json& last = attachments.back();
       add("attached", Json{{"type", last.value("type", "")}, {"file", last.value("file", "")}});
     } else if (served) {
       add("refused", Json{{"reason", "the system did not take the downloaded file (" + served->type + ", " +
