@@ -10,6 +10,9 @@ packages=(
   clang libclang-rt-14-dev
   # The push service (platform/pushservice) and the real clients its tests use.
   libnghttp2-dev libasio-dev libssl-dev curl nghttp2-client nodejs
+  # Headless Chromium, which reads orvel-sim's HTML report and live page in
+  # the tests, and a font to draw them with
+  chromium fonts-dejavu-core
   # GCC's own objc/ headers, which the integration tests keep beside ours
   libobjc-12-dev
 )

@@ -84,7 +84,7 @@ void PhoneModel::add(const Record& r) {
     const std::string step = text(f, "step");
     const Json& value = member(f, "value");
     if (step == "push") {
-      const Json& alert = member(member(value, "aps"), "alert");
+      const Json& alert = member(member(f.contains("payload") ? member(f, "payload") : value, "aps"), "alert");
       if (alert.is_string()) {
         learn(text(f, "id"), "", alert.get<std::string>());
       } else {
@@ -439,7 +439,7 @@ const char* kScript = R"(
     slider.value=Math.max(0,Math.min(steps.length-1,+slider.value+(e.key==='ArrowRight'?1:-1)));
     show(+slider.value,true);
   });
-  window.orvelNavigate(false);
+  window.orvelNavigate(true);
 })();
 )";
 

@@ -240,7 +240,11 @@ class Run {
       if (step.kind != Step::Kind::Note) {
         Json fields{{"step", step.name}, {"value", step.value}};
         if (step.at.line) fields["line"] = step.at.line;
-        if (step.kind == Step::Kind::Push) fields["id"] = nextPushIdentifier();
+        if (step.kind == Step::Kind::Push) {
+          fields["id"] = nextPushIdentifier();
+          // A payload named by its file shows what the file held.
+          if (step.value.is_string()) fields["payload"] = valueToJson(step.payload.get());
+        }
         recorder_.add("step", std::move(fields));
       }
       try {

@@ -210,10 +210,12 @@ TEST(SimReport, ThePhoneAfterEachStepFollowsTheRecords) {
   run.add(record(0, "os", {{"call", "applicationDidBecomeActive:"}, {"state", "active"}, {"receiver", "x"}}));
   run.add(record(0, "step", {{"step", "state"}, {"value", "background"}}));
   run.add(record(0, "os", {{"call", "applicationWillResignActive:"}, {"state", "active"}, {"receiver", "x"}}));
+  // A payload from a file: the step names the file and carries what it held.
   run.add(record(1, "step",
                  {{"step", "push"},
                   {"id", "push-1"},
-                  {"value", {{"aps", {{"alert", {{"title", "Hi"}, {"body", "There"}}}, {"badge", 3}}}}}}));
+                  {"value", "alert.json"},
+                  {"payload", {{"aps", {{"alert", {{"title", "Hi"}, {"body", "There"}}}, {"badge", 3}}}}}}));
   run.add(record(1, "badge", {{"value", 3}}));
   run.add(record(1, "local", {{"list", "notices"}, {"action", "delivered"}, {"id", "push-1"}}));
   // A legacy local notification: the device's own name, and the request's.
@@ -344,8 +346,8 @@ TEST(SimReportBrowser, TheTourOnTwoVersionsHasThePhonesTheLanesAndEveryRecordWit
     // The script only adds the navigation.
     EXPECT_EQ(dom.find("<div id=\"nav\" style=\"--versions:2\" class=\"on\">") != std::string::npos, scripts);
   }
-  Result shot =
-      Browser::run("file://" + report.string(), {"--window-size=1400,1200", "--screenshot=" + (artifacts / "tour-report.png").string()});
+  Result shot = Browser::run("file://" + report.string(),
+                             {"--window-size=1400,1200", "--screenshot=" + (artifacts / "tour-report.png").string()});
   EXPECT_EQ(shot.status, 0) << shot.err;
   EXPECT_GT(fs::file_size(artifacts / "tour-report.png"), 10000u);
 }
