@@ -69,15 +69,16 @@ void addCommonOptions(CLI::App& app, Options& o) {
                "Show each lifecycle call instead of one line per change of the application's state");
 }
 
-// The timeline's options from the command line, or why they are wrong.
-std::optional<std::string> timelineOptions(const Options& o, TimelineOptions& out) {
+// The timeline's options from the command line. A kind this program does
+// not make is kept (a newer record kind may be meant), with a warning.
+void timelineOptions(const Options& o, TimelineOptions& out) {
   for (const auto* list : {&o.only, &o.hide}) {
     for (const std::string& kind : *list) {
       if (!recordKinds().count(kind)) {
         std::string known;
         for (const auto& k : recordKinds()) known += (known.empty() ? "" : ", ") + k;
-        return std::string(list == &o.only ? "--only" : "--hide") + ": " + displayQuoted(kind) +
-               " is not a record kind (" + known + ")";
+        std::cerr << "orvel-sim: warning: " << (list == &o.only ? "--only" : "--hide") << ": " << displayQuoted(kind)
+                  << " is not a record kind this program makes (" << known << "); it matches nothing\n";
       }
     }
   }
@@ -100,7 +101,6 @@ std::optional<std::string> timelineOptions(const Options& o, TimelineOptions& ou
       if (end != columns && *end == '\0' && n > 0 && n < 10000) out.width = static_cast<size_t>(n);
     }
   }
-  return std::nullopt;
 }
 
 bool given(const std::vector<CLI::Option*>& options) {
@@ -310,7 +310,7 @@ int run(int argc, char** argv) {
                             : run->parsed() ? "run " + displayName(o.file)
                                             : std::string("tour");
   TimelineOptions timeline;
-  if (auto problem = timelineOptions(o, timeline)) return badUsage(*problem);
+  timelineOptions(o, timeline);
   // The report is written once the run has ended; whether it can be is
   // known before anything runs.
   std::optional<ReportPage> report;

@@ -405,7 +405,11 @@ class Run {
   Id withServer(NSObject* value) {
     if (auto* s = asString(value)) {
       if (!s->hasPrefix("$SERVER/")) return Id(value);
-      if (!server_) server_ = std::make_unique<AttachmentServer>();
+      if (!server_) {
+        server_ = std::make_unique<AttachmentServer>();
+        std::lock_guard<std::mutex> g(normalizing_);
+        serverBase_ = server_->base();
+      }
       return str(server_->base() + s->utf8().substr(std::string_view("$SERVER").size()));
     }
     if (auto* a = asArray(value)) {
@@ -499,10 +503,10 @@ class Run {
   // no identifier the device makes one up; the request's own identifier is
   // added as "request".
   void normalize(Record& r) {
-    if (server_) replaceStrings(r.fields);
+    std::lock_guard<std::mutex> g(normalizing_);
+    replaceStrings(r.fields);
     if (r.kind != "local") return;
     std::string id = r.fields.value("id", std::string());
-    std::lock_guard<std::mutex> g(schedulingLock_);
     if (!scheduling_.empty() && r.fields.value("action", "") == "scheduled" && id != scheduling_) {
       requestOf_[id] = scheduling_;
     }
@@ -511,30 +515,32 @@ class Run {
 
   // The identifier of the request being scheduled, while it is.
   void setScheduling(std::string identifier) {
-    std::lock_guard<std::mutex> g(schedulingLock_);
+    std::lock_guard<std::mutex> g(normalizing_);
     scheduling_ = std::move(identifier);
   }
 
-  void replaceStrings(Json& value) {
-    if (value.is_object() || value.is_array()) {
+  // The server's address anywhere; the downloaded file's name where an
+  // attachment names its file ("file": "download-" and six random
+  // characters, then the extension).
+  void replaceStrings(Json& value, bool isFile = false) {
+    if (value.is_object()) {
+      for (auto it = value.begin(); it != value.end(); ++it) replaceStrings(it.value(), it.key() == "file");
+      return;
+    }
+    if (value.is_array()) {
       for (Json& item : value) replaceStrings(item);
       return;
     }
     if (!value.is_string()) return;
-    const std::string& text = value.get_ref<const std::string&>();
-    if (text.find(server_->base()) == std::string::npos && text.find(kDownloadPrefix) == std::string::npos) return;
-    std::string out = text;
-    for (size_t at; (at = out.find(server_->base())) != std::string::npos;)
-      out.replace(at, server_->base().size(), "$SERVER");
-    // Temporary files are made as "download-" and six random characters.
-    for (size_t at = out.find(kDownloadPrefix); at != std::string::npos; at = out.find(kDownloadPrefix, at + 1)) {
-      size_t from = at + kDownloadPrefix.size();
-      if (out.size() < from + 6) break;
-      std::string random = out.substr(from, 6);
-      auto [it, added] = downloads_.emplace(random, downloads_.size() + 1);
-      out.replace(from, 6, std::to_string(it->second));
+    std::string& text = value.get_ref<std::string&>();
+    for (size_t at; !serverBase_.empty() && (at = text.find(serverBase_)) != std::string::npos;)
+      text.replace(at, serverBase_.size(), "$SERVER");
+    const size_t randomSize = 6;
+    if (isFile && text.starts_with(kDownloadPrefix) && text.size() >= kDownloadPrefix.size() + randomSize) {
+      std::string random = text.substr(kDownloadPrefix.size(), randomSize);
+      auto found = downloads_.emplace(random, downloads_.size() + 1).first;
+      text.replace(kDownloadPrefix.size(), randomSize, std::to_string(found->second));
     }
-    value = std::move(out);
   }
 
   // ---- attachments ----
@@ -671,7 +677,10 @@ class Run {
   RunResult result_;
   int pushes_ = 0;
   static constexpr std::string_view kDownloadPrefix = "download-";
-  std::mutex schedulingLock_;
+  // What normalize() reads and the run's thread sets, while records come
+  // from other threads too.
+  std::mutex normalizing_;
+  std::string serverBase_;
   std::string scheduling_;
   std::map<std::string, std::string> requestOf_;  // device identifier → request identifier
   std::map<std::string, size_t> downloads_;       // random part of a file name → its number
