@@ -45,6 +45,7 @@ struct Options {
   std::vector<std::string> only, hide;
   bool wide = false, verbose = false;
   std::string html;
+  std::vector<CLI::Option*> htmlOptions;
 };
 
 void addCommonOptions(CLI::App& app, Options& o) {
@@ -55,9 +56,10 @@ void addCommonOptions(CLI::App& app, Options& o) {
   app.add_flag("--json", o.json, "Write JSON Lines (one record per line) instead of the readable timeline");
   o.clockOptions.push_back(
       app.add_option("--clock", o.clock, "The device clock's start, ISO-8601 (default 2026-01-01T00:00:00Z)"));
-  app.add_option("--html", o.html,
-                 "Also write the run as one self-contained HTML page: the phone after every step and the records in "
-                 "lanes, versions side by side");
+  o.htmlOptions.push_back(app.add_option(
+      "--html", o.html,
+      "Also write the run as one self-contained HTML page: the phone after every step and the records in "
+      "lanes, versions side by side"));
   app.add_option("--color", o.color, "Colour the timeline: auto (on a terminal, unless NO_COLOR is set), always, never")
       ->check(CLI::IsMember({"auto", "always", "never"}));
   app.add_option("--only", o.only, "Show only these record kinds in the timeline (comma-separated, e.g. event,host)")
@@ -182,17 +184,17 @@ class Output {
 // which then takes its place.
 bool writeReport(const std::string& path, const ReportPage& page) {
   const std::string partial = path + ".part";
+  std::error_code e;
   {
     std::ofstream file(partial, std::ios::binary | std::ios::trunc);
     file << renderReportPage(page);
     file.close();
     if (!file) {
       std::cerr << "orvel-sim: --html: cannot write " << displayQuoted(partial) << ": " << std::strerror(errno) << "\n";
-      std::filesystem::remove(partial);
+      std::filesystem::remove(partial, e);
       return false;
     }
   }
-  std::error_code e;
   std::filesystem::rename(partial, path, e);
   if (e) {
     std::cerr << "orvel-sim: --html: cannot write " << displayQuoted(path) << ": " << e.message() << "\n";
@@ -314,7 +316,8 @@ int run(int argc, char** argv) {
   // The report is written once the run has ended; whether it can be is
   // known before anything runs.
   std::optional<ReportPage> report;
-  if (!o.html.empty()) {
+  if (given(o.htmlOptions)) {
+    if (o.html.empty()) return badUsage("--html: give the file to write the report to");
     if (std::error_code e; std::filesystem::is_directory(o.html, e)) {
       return badUsage("--html: " + displayQuoted(o.html) + " is a directory; give the file to write");
     }

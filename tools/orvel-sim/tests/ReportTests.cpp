@@ -200,6 +200,9 @@ TEST(SimReportFile, AFileThatCannotBeWrittenIsBadInputBeforeAnythingRuns) {
   EXPECT_EQ(directory.status, 2);
   EXPECT_NE(directory.err.find("is a directory"), std::string::npos) << directory.err;
   EXPECT_EQ(directory.out, "");
+  Result empty = sim({"tour", "--html", ""});
+  EXPECT_EQ(empty.status, 2);
+  EXPECT_EQ(empty.out, "");
   Result missing = sim({"tour", "--html", (scratch() / "no-such-directory" / "report.html").string()});
   EXPECT_EQ(missing.status, 2);
   EXPECT_NE(missing.err.find("--html: cannot write"), std::string::npos) << missing.err;
