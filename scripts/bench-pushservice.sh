@@ -49,7 +49,7 @@ measure() {
 }
 
 # orvel-sim serve: the first record says where it listens.
-"$ORVEL_SIM" serve --json --h2c --no-auth --port 0 </dev/null >"$work/records.jsonl" &
+"$ORVEL_SIM" serve --json --h2c --no-auth --port 0 --no-page </dev/null >"$work/records.jsonl" &
 serve_pid=$!
 pids+=("$serve_pid")
 for _ in $(seq 100); do [ -s "$work/records.jsonl" ] && break; sleep 0.1; done

@@ -1,14 +1,18 @@
 // orvel-sim: the device simulator. Runs the sample host on a simulated
 // device and shows what the library does, as a readable timeline or as JSON
 // Lines. See README.md for the commands, the records and the scenarios.
+#include <sys/ioctl.h>
+#include <unistd.h>
 #include <CLI/CLI.hpp>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <filesystem>
+#include <fstream>
 #include <iostream>
 #include <new>
 #include <optional>
@@ -19,8 +23,10 @@
 
 #include "PushService/ProviderToken.h"
 #include "UIKit/UIKit.h"
+#include "sim/LivePage.h"
 #include "sim/Process.h"
 #include "sim/Records.h"
+#include "sim/Report.h"
 #include "sim/Runner.h"
 #include "sim/Scenario.h"
 #include "sim/Serve.h"
@@ -45,6 +51,13 @@ struct Options {
   std::string state = "active";
   bool open = false;
   ServeOptions serve;
+  int pagePort = 2198;
+  bool noPage = false;
+  std::string color = "auto";
+  std::vector<std::string> only, hide;
+  bool wide = false, verbose = false;
+  std::string html;
+  std::vector<CLI::Option*> htmlOptions;
 };
 
 void addCommonOptions(CLI::App& app, Options& o) {
@@ -55,6 +68,53 @@ void addCommonOptions(CLI::App& app, Options& o) {
   app.add_flag("--json", o.json, "Write JSON Lines (one record per line) instead of the readable timeline");
   o.clockOptions.push_back(
       app.add_option("--clock", o.clock, "The device clock's start, ISO-8601 (default 2026-01-01T00:00:00Z)"));
+  o.htmlOptions.push_back(app.add_option(
+      "--html", o.html,
+      "Also write the run as one self-contained HTML page: the phone after every step and the records in "
+      "lanes, versions side by side"));
+  app.add_option("--color", o.color, "Colour the timeline: auto (on a terminal, unless NO_COLOR is set), always, never")
+      ->check(CLI::IsMember({"auto", "always", "never"}));
+  app.add_option("--only", o.only, "Show only these record kinds in the timeline (comma-separated, e.g. event,host)")
+      ->delimiter(',');
+  app.add_option("--hide", o.hide, "Leave these record kinds out of the timeline (comma-separated, e.g. log,lifecycle)")
+      ->delimiter(',');
+  app.add_flag("--wide", o.wide, "One line per record however long, instead of wrapping to the terminal's width");
+  app.add_flag("--verbose", o.verbose,
+               "Show each lifecycle call instead of one line per change of the application's state");
+}
+
+// The timeline's options from the command line. A kind this program does
+// not make is kept (a newer record kind may be meant), with a warning.
+void timelineOptions(const Options& o, TimelineOptions& out) {
+  for (const auto* list : {&o.only, &o.hide}) {
+    for (const std::string& kind : *list) {
+      if (!recordKinds().count(kind)) {
+        std::string known;
+        for (const auto& k : recordKinds()) known += (known.empty() ? "" : ", ") + k;
+        std::cerr << "orvel-sim: warning: " << (list == &o.only ? "--only" : "--hide") << ": " << displayQuoted(kind)
+                  << " is not a record kind this program makes (" << known << "); it matches nothing\n";
+      }
+    }
+  }
+  out.only = {o.only.begin(), o.only.end()};
+  out.hide = {o.hide.begin(), o.hide.end()};
+  out.verbose = o.verbose;
+  const bool terminal = ::isatty(STDOUT_FILENO);
+  const char* noColor = std::getenv("NO_COLOR");
+  const char* term = std::getenv("TERM");
+  out.color = o.color == "always" ||
+              (o.color == "auto" && terminal && !(noColor && *noColor) && !(term && std::string_view(term) == "dumb"));
+  if (!o.wide) {
+    out.width = 100;
+    struct winsize size {};
+    if (terminal && ::ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0) {
+      out.width = size.ws_col;
+    } else if (const char* columns = std::getenv("COLUMNS")) {
+      char* end = nullptr;
+      long n = std::strtol(columns, &end, 10);
+      if (end != columns && *end == '\0' && n > 0 && n < 10000) out.width = static_cast<size_t>(n);
+    }
+  }
 }
 
 bool given(const std::vector<CLI::Option*>& options) {
@@ -85,8 +145,8 @@ int badUsage(const std::string& message) {
 class Output {
  public:
   // `flushEachLine` false leaves flushing to the caller (flush()).
-  explicit Output(bool json, bool flushEachLine = true)
-      : json_(json), flushEachLine_(flushEachLine), timeline_(std::cout) {}
+  Output(bool json, TimelineOptions options, bool flushEachLine = true)
+      : json_(json), flushEachLine_(flushEachLine), timeline_(std::cout, std::move(options)) {}
 
   void heading(const std::string& text) {
     if (!json_) timeline_.heading(text);
@@ -109,6 +169,7 @@ class Output {
   }
   void summary(const std::string& what) {
     if (json_) return;
+    timeline_.flush();
     std::cout << "\n" << printable(what) << ": ";
     if (!stopped_.empty()) {
       std::cout << "the run stopped (" << printable(stopped_) << ")";
@@ -125,7 +186,10 @@ class Output {
   }
   double lastTime() const { return lastTime_; }
   bool json() const { return json_; }
-  void flush() { std::cout << std::flush; }
+  void flush() {
+    if (!json_) timeline_.flush();
+    std::cout << std::flush;
+  }
 
  private:
   bool json_;
@@ -172,8 +236,32 @@ int serveVersion(Options& o, const std::string& version, const std::string& load
     options.run.startTime = static_cast<double>(std::time(nullptr));
   }
   // Records are flushed whenever the server has caught up, not line by line.
-  Output out(o.json, false);
+  TimelineOptions timeline;
+  timelineOptions(o, timeline);
+  Output out(o.json, timeline, false);
   options.idle = [&] { out.flush(); };
+  // The live page comes up first, so that the "serve" record can give its
+  // address; a button pressed before the device runs is refused.
+  std::atomic<Server*> serving{nullptr};
+  std::optional<LivePage> page;
+  if (!o.noPage) {
+    if (o.pagePort < 0 || o.pagePort > 65535) return badUsage("--page-port: a port is from 0 to 65535");
+    try {
+      page.emplace(
+          "serve", version,
+          [&](const std::string& step) {
+            Server* server = serving.load();
+            if (!server) throw std::runtime_error("the device is not running yet");
+            server->control(step);
+          },
+          o.pagePort);
+    } catch (const std::exception& e) {
+      std::cerr << "orvel-sim serve: the live page cannot listen on 127.0.0.1:" << o.pagePort << ": "
+                << printable(e.what()) << " (choose another --page-port, or --no-page)\n";
+      return kBadInput;
+    }
+    options.livePage = page->address();
+  }
   std::optional<Server> server;
   try {
     server.emplace(std::move(options), [&](const Record& r) { out.write(r); });
@@ -181,12 +269,39 @@ int serveVersion(Options& o, const std::string& version, const std::string& load
     std::cerr << "orvel-sim serve: " << printable(e.what()) << "\n";
     return kBadInput;
   }
+  if (page) server->recorder().subscribe([&](const Record& r) { page->add(r); });
+  serving = &*server;
   out.heading("serve on system " + version);
   ServeInput input;
   input.attach(*server);
   int status = server->serve();
+  serving = nullptr;
   out.summary("serve");
   return status;
+}
+
+// Writes the page whole or not at all: to a file beside `path` first,
+// which then takes its place.
+bool writeReport(const std::string& path, const ReportPage& page) {
+  const std::string partial = path + ".part";
+  std::error_code e;
+  {
+    std::ofstream file(partial, std::ios::binary | std::ios::trunc);
+    file << renderReportPage(page);
+    file.close();
+    if (!file) {
+      std::cerr << "orvel-sim: --html: cannot write " << displayQuoted(partial) << ": " << std::strerror(errno) << "\n";
+      std::filesystem::remove(partial, e);
+      return false;
+    }
+  }
+  std::filesystem::rename(partial, path, e);
+  if (e) {
+    std::cerr << "orvel-sim: --html: cannot write " << displayQuoted(path) << ": " << e.message() << "\n";
+    std::filesystem::remove(partial, e);
+    return false;
+  }
+  return true;
 }
 
 int run(int argc, char** argv) {
@@ -257,6 +372,9 @@ int run(int argc, char** argv) {
   serve->add_option(
       "--topic", so.topic,
       "The sample host's bundle identifier, the topic to send to (default " + std::string(kSampleHostBundleId) + ")");
+  CLI::Option* pagePort = serve->add_option(
+      "--page-port", o.pagePort, "The port of the live device page on 127.0.0.1 (default 2198; 0 picks a free one)");
+  serve->add_flag("--no-page", o.noPage, "Serve no live device page")->excludes(pagePort);
   authKey->needs(keyId, teamId)->excludes(newKey);
   noAuth->excludes(authKey, keyId, teamId, newKey);
   h2c->excludes(certificateOut, certificate, privateKey);
@@ -333,7 +451,23 @@ int run(int argc, char** argv) {
   const std::string title = push->parsed()  ? "push " + displayName(o.file)
                             : run->parsed() ? "run " + displayName(o.file)
                                             : std::string("tour");
-  Output out(o.json);
+  TimelineOptions timeline;
+  timelineOptions(o, timeline);
+  // The report is written once the run has ended; whether it can be is
+  // known before anything runs.
+  std::optional<ReportPage> report;
+  if (given(o.htmlOptions)) {
+    if (o.html.empty()) return badUsage("--html: give the file to write the report to");
+    if (std::error_code e; std::filesystem::is_directory(o.html, e)) {
+      return badUsage("--html: " + displayQuoted(o.html) + " is a directory; give the file to write");
+    }
+    if (!std::ofstream(o.html, std::ios::app)) {
+      return badUsage("--html: cannot write " + displayQuoted(o.html) + ": " + std::strerror(errno));
+    }
+    report.emplace();
+    report->title = title;
+  }
+  Output out(o.json, timeline);
 
   if (serve->parsed()) {
     if (versions.size() > 1) {
@@ -347,6 +481,11 @@ int run(int argc, char** argv) {
   // ---- one version, the one loaded: run here ----
   if (versions.size() == 1 && versions.front() == loadedVersion) {
     out.heading(title + " on system " + loadedVersion);
+    if (report) report->runs.emplace_back(loadedVersion);
+    auto sink = [&](const Record& r) {
+      out.write(r);
+      if (report) report->runs.back().add(r);
+    };
     int status = 0;
     if (sendsToThePushService(scenario)) {
       // Behind a push service of its own: cleartext, no provider tokens,
@@ -358,12 +497,13 @@ int run(int argc, char** argv) {
       options.port = 0;
       options.scenario = std::move(scenario);
       options.scenarioOnly = true;
-      Server server(std::move(options), [&](const Record& r) { out.write(r); });
+      Server server(std::move(options), sink);
       status = server.serve();
     } else {
-      status = runScenario(scenario, runOptions, [&](const Record& r) { out.write(r); }).exitStatus();
+      status = runScenario(scenario, runOptions, sink).exitStatus();
     }
     out.summary(title);
+    if (report && !writeReport(o.html, *report)) return 1;
     return status;
   }
   if (std::getenv(kChildMarker)) {
@@ -381,6 +521,7 @@ int run(int argc, char** argv) {
   for (const auto& version : versions) {
     out.heading(title + " on system " + version);
     RunSummary summary;
+    if (report) report->runs.emplace_back(version);
     ChildResult child =
         runChild(self, childArguments(arguments, version), version, input, [&](const std::string& line) {
           std::optional<Record> r = Record::fromJson(Json::parse(line, nullptr, false));
@@ -390,6 +531,7 @@ int run(int argc, char** argv) {
           }
           summary.add(*r);
           out.write(*r, versions.size() > 1 ? version : "");
+          if (report) report->runs.back().add(*r);
         });
     if (!child.problem.empty())
       std::cerr << "orvel-sim: the run on system " << version << " failed: " << child.problem << "\n";
@@ -399,6 +541,7 @@ int run(int argc, char** argv) {
   }
   if (versions.size() > 1) {
     Comparison comparison = Comparison::of(versions, runs);
+    if (report) report->comparison = comparison;
     if (out.json()) {
       for (Json row : comparison.toJson()) {
         Json line{{"t", std::round(out.lastTime() * 1000) / 1000}};
@@ -409,6 +552,7 @@ int run(int argc, char** argv) {
       comparison.print(std::cout);
     }
   }
+  if (report && !writeReport(o.html, *report)) return 1;
   return status;
 }
 

@@ -6,6 +6,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
@@ -52,14 +53,19 @@ std::string selfExecutable() {
 }
 
 std::vector<std::string> childArguments(const std::vector<std::string>& arguments, const std::string& version) {
+  // What chooses versions and shapes the output is the parent's.
+  static const std::vector<std::string> withValue{"--os", "--html", "--color", "--only", "--hide"};
+  static const std::vector<std::string> flags{"--json", "--wide", "--verbose"};
   std::vector<std::string> out;
   for (size_t i = 0; i < arguments.size(); ++i) {
     const std::string& a = arguments[i];
-    if (a == "--os") {
+    if (std::find(withValue.begin(), withValue.end(), a) != withValue.end()) {
       ++i;  // and its value
       continue;
     }
-    if (a.rfind("--os=", 0) == 0 || a == "--json") continue;
+    bool joined = std::any_of(withValue.begin(), withValue.end(),
+                              [&](const std::string& option) { return a.starts_with(option + "="); });
+    if (joined || std::find(flags.begin(), flags.end(), a) != flags.end()) continue;
     out.push_back(a);
   }
   out.insert(out.end(), {"--os", version, "--json"});

@@ -16,7 +16,8 @@ inline constexpr const char* kChildMarker = "ORVEL_SIM_CHILD";
 std::string selfExecutable();
 
 // `arguments` without the options that choose versions and output (--os,
-// --json), followed by "--os VERSION --json": what a child runs.
+// --json, --html and the timeline's), followed by "--os VERSION --json":
+// what a child runs.
 std::vector<std::string> childArguments(const std::vector<std::string>& arguments, const std::string& version);
 
 struct ChildResult {

@@ -114,15 +114,8 @@ Json deviceValue(const std::string& text) {
   return parsed;
 }
 
-std::string compact(const Json& value, size_t limit = 96) {
-  std::string s =
-      value.is_string() ? value.get<std::string>() : value.dump(-1, ' ', false, Json::error_handler_t::replace);
-  if (s.size() > limit) {
-    size_t cut = limit;
-    while (cut > 0 && (static_cast<unsigned char>(s[cut]) & 0xC0) == 0x80) --cut;  // whole characters only
-    s = s.substr(0, cut) + "…";
-  }
-  return s;
+std::string compact(const Json& value) {
+  return value.is_string() ? value.get<std::string>() : value.dump(-1, ' ', false, Json::error_handler_t::replace);
 }
 
 std::string str(const Json& j, const char* key) {
@@ -287,6 +280,11 @@ Record fromDeviceRecord(const DeviceRecord& d, double startTime) {
 
 // ---- recorder ----
 
+void Recorder::setNormalizer(std::function<void(Record&)> normalizer) {
+  std::lock_guard<std::recursive_mutex> g(lock_);
+  normalizer_ = std::move(normalizer);
+}
+
 void Recorder::setClock(Clock clock) {
   std::lock_guard<std::recursive_mutex> g(lock_);
   clock_ = std::move(clock);
@@ -319,6 +317,7 @@ void Recorder::add(std::string kind, Json fields) {
 
 void Recorder::add(Record record) {
   std::lock_guard<std::recursive_mutex> g(lock_);
+  if (normalizer_) normalizer_(record);
   ++count_;
   for (const auto& [subscription, sink] : sinks_) sink(record);
 }
@@ -339,7 +338,7 @@ std::string describeRecord(const Record& r) {
     // What an expect step checks shows in its own records.
     if (out != "expect" && v != f.end() && !v->is_null() && !(v->is_object() && v->empty()) &&
         !(v->is_boolean() && v->get<bool>())) {
-      out += " " + compact(*v, 88);
+      out += " " + compact(*v);
     }
     if (f.contains("id")) out += "  → id " + str(f, "id");
     return out;
@@ -363,7 +362,7 @@ std::string describeRecord(const Record& r) {
         shown.push_back(item);
       }
     }
-    if (!shown.empty()) out += "  " + compact(shown.size() == 1 ? shown[0] : shown, 72);
+    if (!shown.empty()) out += "  " + compact(shown.size() == 1 ? shown[0] : shown);
     if (auto c = f.find("completion"); c != f.end()) {
       out += c->is_boolean() ? "  (calls its completion handler)" : "  (completes with " + compact(*c) + ")";
     }
@@ -378,22 +377,38 @@ std::string describeRecord(const Record& r) {
     } else if (auto u = f.find("userInfo"); u != f.end() && u->is_object() && u->contains("deviceToken")) {
       out += "deviceToken " + str(*u, "deviceToken");
     } else if (f.contains("userInfo")) {
-      out += compact(f["userInfo"], 80);
+      out += compact(f["userInfo"]);
     } else {
-      out += compact(object, 80);
+      out += compact(object);
     }
     return out;
   }
   if (k == "completion") {
-    std::string out = str(f, "call") + " → " + compact(f.value("value", Json()), 72);
+    std::string out = str(f, "call") + " → " + compact(f.value("value", Json()));
+    if (f.contains("by")) out += "  completed by " + str(f, "by");
     if (f.contains("count")) out += "  (call " + str(f, "count") + ")";
     return out;
   }
-  if (k == "badge") return "badge = " + str(f, "value");
+  if (k == "badge") {
+    std::string value = str(f, "value");
+    return value == "-1" ? "badge cleared (-1)" : "badge " + value;
+  }
   if (k == "sound") return "sound " + str(f, "sound") + " id " + str(f, "id");
   if (k == "local") {
-    std::string out = str(f, "list") + " " + str(f, "action") + " " + str(f, "id");
+    // The list is named only when it is not the action's own word:
+    // "delivered push-1", "pending scheduled stretch".
+    std::string list = str(f, "list"), action = str(f, "action");
+    std::string out = list == action ? action : list + " " + action;
+    out += " " + (f.contains("request") ? str(f, "request") : str(f, "id"));
     if (f.contains("reason")) out += " (" + str(f, "reason") + ")";
+    return out;
+  }
+  if (k == "attachment") {
+    std::string out = str(f, "action") + " " + str(f, "address");
+    if (!str(f, "id").empty()) out += " for " + str(f, "id");
+    if (f.contains("type")) out += " (" + str(f, "type") + (f.contains("file") ? " " + str(f, "file") : "") + ")";
+    if (f.contains("bytes")) out += ", " + str(f, "bytes") + " bytes";
+    if (f.contains("reason")) out += ": " + str(f, "reason");
     return out;
   }
   if (k == "log") {
@@ -409,12 +424,12 @@ std::string describeRecord(const Record& r) {
       space = false;
       text += c;
     }
-    return "\"" + compact(text, 100) + "\"";
+    return "\"" + text + "\"";
   }
   if (k == "expect") {
     bool ok = f.value("ok", false);
-    std::string out = std::string(ok ? "ok    " : "FAILED ") + compact(Json(str(f, "what")), 110);
-    if (!ok && f.contains("actual")) out += "; actual: " + compact(f["actual"], 80);
+    std::string out = std::string(ok ? "ok    " : "FAILED ") + str(f, "what");
+    if (!ok && f.contains("actual")) out += "; actual: " + compact(f["actual"]);
     return out;
   }
   if (k == "fault") return str(f, "fault") + ": " + str(f, "detail");
@@ -431,43 +446,184 @@ std::string describeRecord(const Record& r) {
            (f.contains("certificate") ? "  certificate " + str(f, "certificate") : "") +
            (f.contains("authKey") ? "  key " + str(f, "authKey") : "") +
            (f.contains("keyId") ? "  key id " + str(f, "keyId") + "  team id " + str(f, "teamId")
-                                : "  no provider tokens");
+                                : "  no provider tokens") +
+           (f.contains("page") ? "  live page " + str(f, "page") : "");
   return compact(f);
 }
 
-void Timeline::heading(const std::string& text) { out_ << "\n== " << printable(text) << " ==\n"; }
+const std::set<std::string>& recordKinds() {
+  static const std::set<std::string> kinds{"os",    "host",  "event", "completion", "badge",
+                                           "sound", "local", "log",   "expect",     "step",
+                                           "note",  "fault", "error", "attachment", "lifecycle"};
+  return kinds;
+}
+
+bool isLifecycle(const Record& r) {
+  if (r.kind != "os" && r.kind != "host") return false;
+  static const std::set<std::string> calls{"applicationWillResignActive:",
+                                           "applicationDidEnterBackground:",
+                                           "applicationWillEnterForeground:",
+                                           "applicationDidBecomeActive:",
+                                           "applicationWillTerminate:",
+                                           "UIApplicationWillResignActiveNotification",
+                                           "UIApplicationDidEnterBackgroundNotification",
+                                           "UIApplicationWillEnterForegroundNotification",
+                                           "UIApplicationDidBecomeActiveNotification",
+                                           "UIApplicationWillTerminateNotification"};
+  return calls.count(str(r.fields, "call")) > 0;
+}
+
+std::string laneOf(const Record& r) {
+  const std::string& k = r.kind;
+  if (k == "host") return "host";
+  if (k == "event") return "observers";
+  if (k == "expect" || k == "error") return "check";
+  if (k == "log" || k == "attachment") return "library";
+  // A system handler is completed by whoever called it; the handlers the
+  // host gave the library are called by the library.
+  if (k == "completion") return str(r.fields, "by") == "host" ? "host" : "library";
+  return "system";
+}
+
+namespace {
+
+// ANSI colours of the timeline.
+constexpr const char* kDim = "2";
+constexpr const char* kBold = "1";
+constexpr const char* kRed = "1;31";
+constexpr const char* kGreen = "32";
+constexpr const char* kYellow = "33";
+constexpr const char* kBlue = "34";
+constexpr const char* kMagenta = "35";
+constexpr const char* kCyan = "36";
+
+const char* colourOf(const Record& r) {
+  const std::string& k = r.kind;
+  if (k == "step") return kBold;
+  if (k == "note") return kCyan;
+  if (k == "expect") return r.fields.value("ok", false) ? kGreen : kRed;
+  if (k == "error" || k == "fault") return kRed;
+  if (k == "event") return kMagenta;
+  if (k == "host") return kBlue;
+  if (k == "badge" || k == "attachment") return kYellow;
+  if (k == "os" || k == "log") return kDim;
+  return nullptr;
+}
+
+// Splits `text` into lines of at most `width` characters (counted as UTF-8
+// code points), at spaces where it can and anywhere where it must.
+std::vector<std::string> wrap(const std::string& text, size_t width) {
+  std::vector<std::string> lines;
+  if (width == 0) return {text};
+  auto length = [](std::string_view s) {
+    size_t n = 0;
+    for (unsigned char c : s) n += (c & 0xC0) != 0x80;
+    return n;
+  };
+  // The byte offset of the `count`th code point of `s`.
+  auto offsetOf = [](std::string_view s, size_t count) {
+    size_t i = 0;
+    for (size_t seen = 0; i < s.size(); ++i) {
+      if ((static_cast<unsigned char>(s[i]) & 0xC0) != 0x80 && seen++ == count) break;
+    }
+    return i;
+  };
+  std::string_view rest = text;
+  while (length(rest) > width) {
+    size_t cut = offsetOf(rest, width);
+    size_t space = rest.substr(0, cut + 1).rfind(' ');
+    if (space != std::string_view::npos && space > 0) cut = space;
+    lines.emplace_back(rest.substr(0, cut));
+    rest.remove_prefix(cut);
+    while (!rest.empty() && rest.front() == ' ') rest.remove_prefix(1);
+  }
+  lines.emplace_back(rest);
+  return lines;
+}
+
+}  // namespace
+
+std::string Timeline::paint(const std::string& text, const char* colour) const {
+  if (!options_.color || !colour) return text;
+  return std::string("\x1b[") + colour + "m" + text + "\x1b[0m";
+}
+
+void Timeline::heading(const std::string& text) {
+  flush();
+  out_ << "\n" << paint("== " + printable(text) + " ==", kBold) << "\n";
+}
+
+bool Timeline::shown(const Record& r) const {
+  auto matches = [&](const std::set<std::string>& kinds) {
+    return kinds.count(r.kind) || (kinds.count("lifecycle") && isLifecycle(r));
+  };
+  // Steps stay as the timeline's headings unless hidden by name.
+  if (!options_.only.empty() && !matches(options_.only) && r.kind != "step") return false;
+  return !matches(options_.hide);
+}
+
+// Time, a gap and the text; what wraps is indented under the text.
+void Timeline::line(double t, const std::string& lead, const std::string& text, const char* colour) {
+  char time[32];
+  std::snprintf(time, sizeof time, "%9.3f", roundedTime(t));
+  const size_t indent = 9 + lead.size();
+  const size_t width = options_.width > indent + 20 ? options_.width - indent : options_.width ? 20 : 0;
+  bool first = true;
+  for (const std::string& part : wrap(text, width)) {
+    if (first) {
+      out_ << time << lead << paint(part, colour) << "\n";
+    } else {
+      out_ << std::string(indent, ' ') << paint(part, colour) << "\n";
+    }
+    first = false;
+  }
+}
+
+void Timeline::flush() {
+  if (folding_.empty()) return;
+  // One line per state change: the state before (the first call's) and
+  // after (the last call's), and the application delegate's calls.
+  // With "os" hidden, the host's calls say what happened.
+  std::string from, to, calls, hostCalls;
+  for (const Record& r : folding_) {
+    std::string call = str(r.fields, "call");
+    if (r.kind == "host") {
+      hostCalls += (hostCalls.empty() ? "" : ", ") + call;
+      continue;
+    }
+    std::string state = str(r.fields, "state");
+    if (from.empty()) from = state;
+    to = state;
+    if (str(r.fields, "receiver") != "NSNotificationCenter") calls += (calls.empty() ? "" : ", ") + call;
+  }
+  std::string text = to.empty() ? "host ran " + hostCalls : from == to ? "→ " + to : from + " → " + to;
+  if (!calls.empty()) text += "  (" + calls + " and their broadcasts)";
+  line(folding_.front().t, "    lifecycle  ", printable(text), kDim);
+  folding_.clear();
+}
 
 void Timeline::write(const Record& r) {
-  char time[32];
-  std::snprintf(time, sizeof time, "%9.3f", roundedTime(r.t));
-  std::string kind = r.kind;
+  if (!shown(r)) return;
+  if (!options_.verbose && isLifecycle(r)) {
+    folding_.push_back(r);
+    return;
+  }
+  flush();
   if (r.kind == "note") {
-    // Notes are the scenario's prose: wrapped, under a blank line.
-    constexpr size_t kWidth = 96;
-    std::string text = printable(describeRecord(r)), line;
+    // Notes are the scenario's prose, under a blank line.
     out_ << "\n";
-    const char* lead = "  # ";
-    std::istringstream words(text);
-    for (std::string word; words >> word;) {
-      if (!line.empty() && line.size() + 1 + word.size() > kWidth) {
-        out_ << time << lead << line << "\n";
-        std::snprintf(time, sizeof time, "%9s", "");
-        lead = "    ";
-        line.clear();
-      }
-      line += (line.empty() ? "" : " ") + word;
-    }
-    out_ << time << lead << line << "\n";
+    line(r.t, "  # ", printable(describeRecord(r)), colourOf(r));
     return;
   }
   if (r.kind == "step") {
     // Steps stand out: they are what the scenario asked for. An expect step
     // shows through its own records.
-    if (r.fields.value("step", "") != "expect") out_ << time << "  ▶ " << printable(describeRecord(r)) << "\n";
+    if (r.fields.value("step", "") != "expect") line(r.t, "  ▶ ", printable(describeRecord(r)), colourOf(r));
     return;
   }
+  std::string kind = r.kind;
   kind.resize(std::max<size_t>(kind.size(), 10), ' ');
-  out_ << time << "    " << printable(kind) << " " << printable(describeRecord(r)) << "\n";
+  line(r.t, "    " + printable(kind) + " ", printable(describeRecord(r)), colourOf(r));
 }
 
 // ---- comparison ----
@@ -511,7 +667,7 @@ Comparison Comparison::of(const std::vector<std::string>& versions, const std::v
   c.versions = versions;
   auto addIfDiffers = [&](std::string what, std::vector<std::string> values) {
     bool differs = std::adjacent_find(values.begin(), values.end(), std::not_equal_to<>()) != values.end();
-    if (differs) c.rows.push_back({std::move(what), std::move(values)});
+    c.rows.push_back({std::move(what), std::move(values), differs});
   };
   auto counted = [&](const char* prefix, std::map<std::string, int64_t> RunSummary::*field) {
     std::set<std::string> names;
@@ -549,6 +705,8 @@ void Comparison::print(std::ostream& out) const {
   std::string list;
   for (const auto& v : versions) list += (list.empty() ? "" : ", ") + v;
   out << "\n== what differed between " << list << " ==\n";
+  std::vector<Row> rows;
+  std::copy_if(this->rows.begin(), this->rows.end(), std::back_inserter(rows), [](const Row& r) { return r.differs; });
   if (rows.empty()) {
     out << "nothing: the same events, message types, badge and host callbacks on every version\n";
     return;
@@ -578,6 +736,7 @@ void Comparison::print(std::ostream& out) const {
 std::vector<Json> Comparison::toJson() const {
   std::vector<Json> out;
   for (const auto& r : rows) {
+    if (!r.differs) continue;
     Json values = Json::object();
     for (size_t i = 0; i < versions.size(); ++i) values[versions[i]] = r.values[i];
     out.push_back(Json{{"kind", "compare"}, {"what", r.what}, {"values", values}});

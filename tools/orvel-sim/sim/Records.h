@@ -34,6 +34,13 @@
 //   "store"       what the service did with a push the device could not
 //                 take: "event" (kept, replaced, discarded, expired,
 //                 forwarded), "apns-id", "expiration"
+//   "attachment"  what became of a local notification's media address:
+//                 "action" (downloaded, attached, refused, failed,
+//                 unsupported), "id", "address" (and "type", "file",
+//                 "bytes", "reason")
+//
+// Kinds not listed here (added later) are shown as they come, in the
+// system's lane.
 #pragma once
 
 #include <cstddef>
@@ -42,6 +49,7 @@
 #include <mutex>
 #include <optional>
 #include <ostream>
+#include <set>
 #include <string>
 #include <utility>
 #include <vector>
@@ -94,6 +102,11 @@ class Recorder {
   void setClock(Clock clock);
   double now() const;
 
+  // Applied to every record before any subscriber sees it, under the
+  // recorder's lock (so one record at a time): how a run takes out what
+  // differs from run to run.
+  void setNormalizer(std::function<void(Record&)> normalizer);
+
   // `sink` sees every record made from now on, until it unsubscribes (not
   // from inside a sink).
   Subscription subscribe(Sink sink);
@@ -107,21 +120,57 @@ class Recorder {
  private:
   mutable std::recursive_mutex lock_;
   Clock clock_;
+  std::function<void(Record&)> normalizer_;
   std::vector<std::pair<Subscription, Sink>> sinks_;
   Subscription nextSubscription_ = 1;
   size_t count_ = 0;
 };
 
-// The readable timeline: one aligned line per record.
+// The record kinds a run makes, for the timeline's filters; "lifecycle"
+// names the application's state-change calls among "os" and "host".
+const std::set<std::string>& recordKinds();
+
+// Whether `record` is one of the application's state-change calls
+// (resigning, entering the background or foreground, becoming active,
+// terminating), made by the system ("os") or run by the host ("host").
+bool isLifecycle(const Record& record);
+
+// The lane of the swimlane timeline a record belongs to: "system" (what the
+// device does; also kinds this program does not know), "library",
+// "host" (the host's callbacks), "observers" (the host's observers of the
+// library's events) or "check" (expectations and errors, across the lanes).
+std::string laneOf(const Record& record);
+
+struct TimelineOptions {
+  bool color = false;
+  // Each lifecycle call on a line of its own instead of one line per
+  // state change.
+  bool verbose = false;
+  // Lines longer than this wrap under their text; 0: never.
+  size_t width = 0;
+  // Kinds to show (empty: all) and kinds to leave out; "lifecycle" counts
+  // as a kind of its own too.
+  std::set<std::string> only, hide;
+};
+
+// The readable timeline: one aligned line per record, nothing cut.
 class Timeline {
  public:
-  explicit Timeline(std::ostream& out) : out_(out) {}
+  explicit Timeline(std::ostream& out, TimelineOptions options = {}) : out_(out), options_(std::move(options)) {}
   void heading(const std::string& text);
   void write(const Record& record);
+  // Writes what is held back (a state change still being folded).
+  void flush();
 
  private:
+  bool shown(const Record& record) const;
+  void line(double t, const std::string& kind, const std::string& text, const char* colour);
+  std::string paint(const std::string& text, const char* colour) const;
+
   std::ostream& out_;
-  std::string lastOsCall_;
+  TimelineOptions options_;
+  // The lifecycle calls of the state change being folded.
+  std::vector<Record> folding_;
 };
 
 // One line of text for a record, without its time and kind.
@@ -156,12 +205,14 @@ struct Comparison {
   struct Row {
     std::string what;
     std::vector<std::string> values;  // one per version
+    bool differs = false;
   };
-  std::vector<Row> rows;  // only the rows that differ
+  std::vector<Row> rows;  // every row compared, in a fixed order
 
   static Comparison of(const std::vector<std::string>& versions, const std::vector<RunSummary>& runs);
+  // The rows that differ, as a table.
   void print(std::ostream& out) const;
-  // One "compare" record per row, for --json.
+  // One "compare" record per row that differs, for --json.
   std::vector<Json> toJson() const;
 };
 

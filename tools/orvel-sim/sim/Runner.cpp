@@ -5,6 +5,7 @@
 #include <atomic>
 #include <cmath>
 #include <deque>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <new>
@@ -15,6 +16,7 @@
 #include "UIKit/UIKit.h"
 #include "UserNotifications/UserNotifications.h"
 #include "orvel/Orvel.h"
+#include "sim/LoopbackServer.h"
 #include "sim/SampleHost.h"
 
 namespace orvelsim {
@@ -34,53 +36,57 @@ const unsigned char kPicture[] = {0x89, 0x50, 0x4E, 0x47, 0x0D, 0x0A, 0x1A, 0x0A
 // on a port of the system's choosing, from the first step that needs them.
 class AttachmentServer {
  public:
+  // What the server answered for a path, noted before the answer leaves,
+  // so a client that has its answer finds it here.
+  struct Served {
+    int status = 0;
+    size_t bytes = 0;
+    std::string type;
+  };
+
   AttachmentServer() {
     std::string picture(reinterpret_cast<const char*>(kPicture), sizeof kPicture);
-    server_.Get("/picture.png",
-                [picture](const httplib::Request&, httplib::Response& res) { res.set_content(picture, "image/png"); });
-    server_.Get("/sound.mp3", [](const httplib::Request&, httplib::Response& res) {
-      res.set_content(std::string(512, '\x55'), "audio/mpeg");
-    });
-    server_.Get("/notes.txt", [](const httplib::Request&, httplib::Response& res) {
-      res.set_content("not a media file\n", "text/plain");
+    auto serve = [this](std::string path, std::string body, std::string type) {
+      server_.Get(path, [this, path, body, type](const httplib::Request&, httplib::Response& res) {
+        note(path, {200, body.size(), type});
+        res.set_content(body, type);
+      });
+    };
+    serve("/picture.png", picture, "image/png");
+    serve("/sound.mp3", std::string(512, '\x55'), "audio/mpeg");
+    serve("/notes.txt", "not a media file\n", "text/plain");
+    server_.set_error_handler([this](const httplib::Request& req, httplib::Response& res) {
+      note(req.path, {res.status, 0, ""});
     });
     // A few small files for one client at a time: two threads, not the
     // library's default of one per processor and more, and one request per
     // connection so that neither thread sits in an idle connection.
     server_.new_task_queue = [] { return new httplib::ThreadPool(2); };
     server_.set_keep_alive_max_count(1);
-    port_ = server_.bind_to_any_port("127.0.0.1");
-    if (port_ <= 0) throw std::runtime_error("cannot serve attachments on 127.0.0.1");
-    // Bound and listening already: connections wait in the backlog until
-    // the thread accepts them.
-    thread_ = std::thread([this] {
-      try {
-        server_.listen_after_bind();
-      } catch (...) {
-        // Its threads could not start (out of memory): the server never
-        // runs, which the constructor reports.
-      }
-      finished_ = true;
-    });
-    // stop() only reaches a server whose accept loop has begun; a server
-    // stopped before that would then accept for ever. The loop begins at once.
-    while (!server_.is_running() && !finished_) std::this_thread::yield();
-    if (!server_.is_running()) {
-      thread_.join();
-      throw std::runtime_error("cannot serve attachments on 127.0.0.1: the server did not start");
-    }
+    running_.emplace(server_, 0, "attachments");
   }
-  ~AttachmentServer() {
-    server_.stop();
-    thread_.join();
+  std::string base() const { return "http://127.0.0.1:" + std::to_string(running_->port()); }
+
+  // What was last served for `path`, if anything; forgotten once read.
+  std::optional<Served> take(const std::string& path) {
+    std::lock_guard<std::mutex> g(lock_);
+    auto it = served_.find(path);
+    if (it == served_.end()) return std::nullopt;
+    Served out = it->second;
+    served_.erase(it);
+    return out;
   }
-  std::string base() const { return "http://127.0.0.1:" + std::to_string(port_); }
 
  private:
+  void note(const std::string& path, Served served) {
+    std::lock_guard<std::mutex> g(lock_);
+    served_[path] = std::move(served);
+  }
+
+  std::mutex lock_;
+  std::map<std::string, Served> served_;
   httplib::Server server_;
-  int port_ = 0;
-  std::atomic<bool> finished_{false};
-  std::thread thread_;
+  std::optional<LoopbackServer> running_;  // stopped before the server goes
 };
 
 std::string stateName(AppState state) {
@@ -231,7 +237,14 @@ class Session::Run {
     deviceOptions.keepRecords = false;
     device_.emplace(deviceOptions);
     recorder_.setClock([this] { return device_->now() - start_; });
-    device_->setRecordObserver([this](const DeviceRecord& r) { recorder_.add(fromDeviceRecord(r, start_)); });
+    recorder_.setNormalizer([this](Record& r) { normalize(r); });
+    device_->setRecordObserver([this](const DeviceRecord& r) {
+      Record record = fromDeviceRecord(r, start_);
+      // The system's handlers: the host completes them, or the library
+      // does for a host that has not.
+      if (record.kind == "completion") record.fields["by"] = SampleHost::isCompletingHandler() ? "host" : "library";
+      recorder_.add(std::move(record));
+    });
     host_.emplace(host, recorder_);
   }
 
@@ -259,7 +272,11 @@ class Session::Run {
     if (step.kind != Step::Kind::Note) {
       Json fields{{"step", step.name}, {"value", step.value}};
       if (step.at.line) fields["line"] = step.at.line;
-      if (step.kind == Step::Kind::Push) fields["id"] = nextPushIdentifier();
+      if (step.kind == Step::Kind::Push) {
+        fields["id"] = nextPushIdentifier();
+        // A payload named by its file shows what the file held.
+        if (step.value.is_string()) fields["payload"] = valueToJson(step.payload.get());
+      }
       recorder_.add("step", std::move(fields));
     }
     try {
@@ -451,7 +468,11 @@ class Session::Run {
   Id withServer(NSObject* value) {
     if (auto* s = asString(value)) {
       if (!s->hasPrefix("$SERVER/")) return Id(value);
-      if (!server_) server_ = std::make_unique<AttachmentServer>();
+      if (!server_) {
+        server_ = std::make_unique<AttachmentServer>();
+        std::lock_guard<std::mutex> g(normalizing_);
+        serverBase_ = server_->base();
+      }
       return str(server_->base() + s->utf8().substr(std::string_view("$SERVER").size()));
     }
     if (auto* a = asArray(value)) {
@@ -520,13 +541,115 @@ class Session::Run {
     Ref<OrvelNotificationTrigger> t = given.trigger ? trigger(*given.trigger) : nullptr;
     auto request = OrvelNotificationRequest::requestWithIdentifier(optionalString(given.identifier), c, t);
     auto done = std::make_shared<std::atomic<bool>>(false);
+    setScheduling(given.identifier.value_or(""));
     host_->addLocalNotification(request, done);
     // Settling waits for the library's downloads as long as the device
     // does; a request without content is not scheduled, and nobody is told.
     device_->settle();
+    setScheduling("");
     if (c && !done->load()) {
       throw std::runtime_error("the library did not report what it scheduled: a download was still running after " +
                                std::to_string(static_cast<int>(device_->options().downloadWaitSeconds)) + " seconds");
+    }
+    if (c && given.content->userInfo) {
+      if (auto* address = asString(given.content->userInfo->objectForKey("attachment")); address && address->length())
+        recordAttachment(given.identifier.value_or(""), address->utf8());
+    }
+  }
+
+  // ---- what differs from run to run ----
+
+  // Takes out of a record what would differ between two runs of the same
+  // input: the attachment server's port (shown as "$SERVER", as the input
+  // writes it) and the random part of downloaded files' names (numbered in
+  // the order they first show). On systems whose legacy notifications have
+  // no identifier the device makes one up; the request's own identifier is
+  // added as "request".
+  void normalize(Record& r) {
+    std::lock_guard<std::mutex> g(normalizing_);
+    replaceStrings(r.fields);
+    if (r.kind != "local") return;
+    std::string id = r.fields.value("id", std::string());
+    if (!scheduling_.empty() && r.fields.value("action", "") == "scheduled" && id != scheduling_) {
+      requestOf_[id] = scheduling_;
+    }
+    if (auto it = requestOf_.find(id); it != requestOf_.end()) r.fields["request"] = it->second;
+  }
+
+  // The identifier of the request being scheduled, while it is.
+  void setScheduling(std::string identifier) {
+    std::lock_guard<std::mutex> g(normalizing_);
+    scheduling_ = std::move(identifier);
+  }
+
+  // The server's address anywhere; the downloaded file's name where an
+  // attachment names its file ("file": "download-" and six random
+  // characters, then the extension).
+  void replaceStrings(Json& value, bool isFile = false) {
+    if (value.is_object()) {
+      for (auto it = value.begin(); it != value.end(); ++it) replaceStrings(it.value(), it.key() == "file");
+      return;
+    }
+    if (value.is_array()) {
+      for (Json& item : value) replaceStrings(item);
+      return;
+    }
+    if (!value.is_string()) return;
+    std::string& text = value.get_ref<std::string&>();
+    for (size_t at; !serverBase_.empty() && (at = text.find(serverBase_)) != std::string::npos;)
+      text.replace(at, serverBase_.size(), "$SERVER");
+    const size_t randomSize = 6;
+    if (isFile && text.starts_with(kDownloadPrefix) && text.size() >= kDownloadPrefix.size() + randomSize) {
+      std::string random = text.substr(kDownloadPrefix.size(), randomSize);
+      auto found = downloads_.emplace(random, downloads_.size() + 1).first;
+      text.replace(kDownloadPrefix.size(), randomSize, std::to_string(found->second));
+    }
+  }
+
+  // ---- attachments ----
+
+  // What became of a scheduled request's media address, from what the
+  // simulator's server served and what the library reported scheduling.
+  void recordAttachment(const std::string& request, const std::string& address) {
+    Json fields{{"id", request}, {"address", address}};
+    auto add = [&](const char* action, Json more) {
+      Json out = fields;
+      out["action"] = action;
+      for (auto it = more.begin(); it != more.end(); ++it) out[it.key()] = it.value();
+      recorder_.add("attachment", std::move(out));
+    };
+    std::optional<AttachmentServer::Served> served;
+    if (server_ && address.starts_with("$SERVER/"))
+      served = server_->take(address.substr(std::string_view("$SERVER").size()));
+    if (served && served->status == 200) {
+      add("downloaded", Json{{"type", served->type}, {"bytes", served->bytes}});
+    } else if (served) {
+      add("failed", Json{{"reason", "the server answered " + std::to_string(served->status)}});
+      return;
+    }
+    // What the library reported scheduling: {"result": {"content": {"attachments": [...]}}}
+    // from 10.0, a legacy notification without any below.
+    const Json completion = tally_.lastCompletion();
+    Json result = completion.is_object() && completion.contains("value") && completion["value"].is_object()
+                      ? completion["value"].value("result", Json())
+                      : Json();
+    if (result.is_object() && !result.contains("content")) {
+      if (!served) add("unsupported", Json{{"reason", "local notifications have no attachments below 10.0"}});
+      return;
+    }
+    Json attachments = result.is_object() && result["content"].is_object()
+                           ? result["content"].value("attachments", Json::array())
+                           : Json::array();
+    if (attachments.is_array() && !attachments.empty()) {
+      const Json& last = attachments.back();
+      add("attached", Json{{"type", last.value("type", "")}, {"file", last.value("file", "")}});
+    } else if (served) {
+      add("refused", Json{{"reason", "the system did not take the downloaded file (" + served->type + ", " +
+                                         std::to_string(served->bytes) + " bytes)"}});
+    } else {
+      add("failed", Json{{"reason",
+                          "nothing was attached: the address could not be downloaded or the system "
+                          "refused the file"}});
     }
   }
 
@@ -621,6 +744,14 @@ class Session::Run {
   std::atomic<bool> online_{true};
   std::function<void(bool)> networkChanged_;
   std::function<void(const Step&)> sender_;
+  static constexpr std::string_view kDownloadPrefix = "download-";
+  // What normalize() reads and the run's thread sets, while records come
+  // from other threads too.
+  std::mutex normalizing_;
+  std::string serverBase_;
+  std::string scheduling_;
+  std::map<std::string, std::string> requestOf_;  // device identifier → request identifier
+  std::map<std::string, size_t> downloads_;       // random part of a file name → its number
 };
 
 Session::Session(const HostConfig& host, const RunOptions& options, Recorder::Sink sink)

@@ -24,6 +24,21 @@ struct SampleHost::State {
 
 namespace {
 
+thread_local bool completingHandler = false;
+
+// Calls a system completion handler as the host.
+template <class Handler, class... Args>
+void completeAsHost(Handler& handler, Args... args) {
+  completingHandler = true;
+  try {
+    handler(args...);
+  } catch (...) {
+    completingHandler = false;
+    throw;
+  }
+  completingHandler = false;
+}
+
 Json args(std::initializer_list<const NSObject*> values) {
   Json out = Json::array();
   for (const NSObject* v : values) out.push_back(valueToJson(v));
@@ -41,7 +56,7 @@ struct SampleCenterDelegate : NSObject {
     bool completes = host->config.callsCompletionHandlers && handler;
     host->callback("userNotificationCenter:willPresentNotification:withCompletionHandler:",
                    args({center, notification, completionHandler}), completes ? Json(kShowEverything) : Json());
-    if (completes) (*handler)(kShowEverything);
+    if (completes) completeAsHost(*handler, kShowEverything);
   }
 
   void didReceiveResponse(NSObject* center, UNNotificationResponse* response, NSObject* completionHandler) {
@@ -49,7 +64,7 @@ struct SampleCenterDelegate : NSObject {
     bool completes = host->config.callsCompletionHandlers && handler;
     host->callback("userNotificationCenter:didReceiveNotificationResponse:withCompletionHandler:",
                    args({center, response, completionHandler}), completes ? Json(true) : Json());
-    if (completes) (*handler)();
+    if (completes) completeAsHost(*handler);
   }
 
   void openSettings(NSObject* center, UNNotification* notification) {
@@ -112,7 +127,7 @@ struct SampleAppDelegate : NSObject {
     bool completes = host->config.callsCompletionHandlers && handler;
     host->callback("application:didReceiveRemoteNotification:fetchCompletionHandler:",
                    args({app, payload, completionHandler}), completes ? Json(UIBackgroundFetchResultNewData) : Json());
-    if (completes) (*handler)(UIBackgroundFetchResultNewData);
+    if (completes) completeAsHost(*handler, UIBackgroundFetchResultNewData);
   }
   void didReceiveLocal(UIApplication* app, UILocalNotification* notification) {
     host->callback("application:didReceiveLocalNotification:", args({app, notification}));
@@ -254,6 +269,8 @@ void SampleHost::registerForRemoteNotification(bool withConfiguration, int64_t t
   }
   OrvelCenter::registerForRemoteNotification(configuration);
 }
+
+bool SampleHost::isCompletingHandler() { return completingHandler; }
 
 void SampleHost::requestAuthorizationStatus() {
   auto handler = makeBlock<void(int64_t)>([state = state_](int64_t status) {

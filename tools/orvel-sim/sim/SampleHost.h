@@ -45,6 +45,10 @@ class SampleHost {
 
   const HostConfig& config() const;
 
+  // Whether this thread is inside a call of the host to a completion
+  // handler the system gave it.
+  static bool isCompletingHandler();
+
   struct State;
 
  private:

@@ -115,7 +115,10 @@ struct Server::Impl {
   }
 
   void answered(const ProviderExchange& x) {
-    session.recorder().add(Record{deviceTime(), "provider", exchangeFields(x)});
+    Json fields = exchangeFields(x);
+    // What the device is about to show: the payload as sent.
+    if (handed && handed->apnsId == x.apnsId) fields["payload"] = Json::parse(handed->payload, nullptr, false);
+    session.recorder().add(Record{deviceTime(), "provider", std::move(fields)});
     for (Json& fields : storeRecords) session.recorder().add(Record{deviceTime(), "store", std::move(fields)});
     storeRecords.clear();
     if (handed && handed->apnsId == x.apnsId) deliverHanded();
@@ -326,6 +329,7 @@ struct Server::Impl {
   Json describe() const {
     Json fields{{"url", service->url()}, {"deviceToken", deviceToken}, {"topic", options.topic}};
     if (!options.cleartext) fields["certificate"] = options.certificateOut;
+    if (!options.livePage.empty()) fields["page"] = options.livePage;
     if (options.noAuth) {
       fields["auth"] = "none";
     } else {

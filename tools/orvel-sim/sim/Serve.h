@@ -57,6 +57,9 @@ struct ServeOptions {
   // ... or not required.
   bool noAuth = false;
   std::string topic = kSampleHostBundleId;
+  // The live device page's address, for the "serve" record ("page"); the
+  // page itself belongs to the caller.
+  std::string livePage;
   // Stop after this many accepted pushes have reached the device (0: run
   // until stopped).
   uint64_t exitAfter = 0;

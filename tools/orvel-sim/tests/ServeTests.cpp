@@ -20,6 +20,7 @@
 #include <sstream>
 #include <thread>
 
+#include "ToolSupport.h"
 #include "sim/Records.h"
 
 extern char** environ;
@@ -54,7 +55,7 @@ class Serving {
     posix_spawn_file_actions_adddup2(&actions, in[0], 0);
     posix_spawn_file_actions_adddup2(&actions, out[1], 1);
     posix_spawn_file_actions_addchdir_np(&actions, directory.c_str());
-    args.insert(args.begin(), {ORVEL_SIM_EXECUTABLE, "serve", "--json", "--port", "0"});
+    args.insert(args.begin(), {ORVEL_SIM_EXECUTABLE, "serve", "--json", "--port", "0", "--page-port", "0"});
     std::vector<char*> argv;
     for (auto& a : args) argv.push_back(a.data());
     argv.push_back(nullptr);
@@ -344,6 +345,44 @@ TEST(SimServeControl, StepsAndABadLineAreAnsweredInTheRecordStreamAndServingGoes
 
   serving.signal(SIGTERM);
   EXPECT_EQ(serving.wait(), 1) << "SIGTERM ends the service; the bad lines make the status 1";
+}
+
+// The live page beside the service: a push sent with curl shows on the
+// phone panel with its badge, and the page's "open" button opens it.
+TEST(SimServeLivePage, APushFromCurlShowsOnThePageAndItsOpenButtonOpensIt) {
+  SKIP_WITHOUT_CHROMIUM();
+  Serving serving(scratch("live"), {"--h2c", "--no-auth"});
+  const Json banner = serving.waitForKind("serve");
+  ASSERT_TRUE(banner.is_object());
+  const std::string page = banner.value("page", "");
+  ASSERT_EQ(page.rfind("http://127.0.0.1:", 0), 0u) << banner.dump();
+
+  serving.send(R"({"state": "background"})");
+  ASSERT_TRUE(serving
+                  .waitFor([](const Json& r) {
+                    return r.value("kind", "") == "host" && r.value("call", "") == "applicationDidEnterBackground:";
+                  })
+                  .is_object());
+  const std::pair<int, std::string> answer =
+      curlH2c(banner.value("url", ""), R"({"aps":{"alert":{"title":"Live order","body":"On its way"},"badge":3}})");
+  ASSERT_EQ(answer.first, 200);
+  ASSERT_TRUE(serving.waitFor([&](const Json& r) { return r.value("id", "") == answer.second; }).is_object());
+
+  std::string dom = Browser::dom(page);
+  EXPECT_NE(dom.find("<b class=\"title\">Live order</b>"), std::string::npos) << dom;
+  EXPECT_NE(dom.find("<span class=\"badge\">3</span>"), std::string::npos) << dom;
+
+  // The first button opens the latest notification, as the user's tap.
+  dom = Browser::dom(page + "#press=0", {"--virtual-time-budget=2000"});
+  const Json opened = serving.waitFor([](const Json& r) {
+    return r.value("kind", "") == "event" && r.value("name", "") == "OrvelDidReceiveMessageNotification" &&
+           r.value("type", 0) == 2;
+  });
+  EXPECT_TRUE(opened.is_object()) << "no opened event after the page's open button";
+  EXPECT_NE(dom.find("type 2 (remote opened)"), std::string::npos) << dom;
+
+  serving.signal(SIGTERM);
+  EXPECT_EQ(serving.wait(), 0);
 }
 
 TEST(SimServeControl, OfflineTheServiceKeepsThePushAndDeliversItWhenTheDeviceIsBack) {

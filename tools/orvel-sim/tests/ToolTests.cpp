@@ -3,11 +3,6 @@
 // exit status 2, one message naming FILE:LINE:COLUMN and nothing run; the
 // shipped examples run green on the versions they are for, with the records
 // they promise.
-#include <fcntl.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -16,87 +11,15 @@
 #include <map>
 #include <sstream>
 
+#include "ToolSupport.h"
 #include "sim/Records.h"
 #include "sim/Scenario.h"
-
-extern char** environ;
 
 using namespace orvelsim;
 
 namespace {
 
 namespace fs = std::filesystem;
-
-struct Result {
-  int status = -1;
-  std::string out;
-  std::string err;
-  std::vector<Json> records() const {
-    std::vector<Json> lines;
-    std::istringstream in(out);
-    for (std::string line; std::getline(in, line);) {
-      if (!line.empty()) lines.push_back(Json::parse(line));
-    }
-    return lines;
-  }
-};
-
-fs::path scratch() {
-  static fs::path dir = [] {
-    fs::path d = fs::temp_directory_path() / ("orvel-sim-tool-test-" + std::to_string(::getpid()));
-    fs::create_directories(d);
-    return d;
-  }();
-  return dir;
-}
-
-std::string slurp(const fs::path& p) {
-  std::ifstream in(p);
-  std::ostringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
-fs::path writeFile(const std::string& name, const std::string& content) {
-  fs::path p = scratch() / name;
-  std::ofstream(p) << content;
-  return p;
-}
-
-// Runs orvel-sim with `args`, the system version `version` in force at load
-// (none: the default), and `input` on its standard input.
-Result sim(std::vector<std::string> args, const std::string& version = "", const std::string& input = "") {
-  static int runs = 0;
-  std::string id = std::to_string(++runs);
-  fs::path in = writeFile("in" + id, input), out = scratch() / ("out" + id), err = scratch() / ("err" + id);
-
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 0, in.c_str(), O_RDONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  std::vector<std::string> env;
-  for (char** e = environ; *e; ++e) {
-    if (!std::string_view(*e).starts_with("ORVEL_")) env.emplace_back(*e);
-  }
-  if (!version.empty()) env.push_back("ORVEL_SYSTEM_VERSION=" + version);
-  std::vector<char*> argv{const_cast<char*>(ORVEL_SIM_EXECUTABLE)}, envp;
-  for (auto& a : args) argv.push_back(a.data());
-  argv.push_back(nullptr);
-  for (auto& e : env) envp.push_back(e.data());
-  envp.push_back(nullptr);
-  pid_t pid;
-  Result r;
-  if (posix_spawn(&pid, ORVEL_SIM_EXECUTABLE, &actions, nullptr, argv.data(), envp.data()) == 0) {
-    int status = 0;
-    waitpid(pid, &status, 0);
-    r.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-  }
-  posix_spawn_file_actions_destroy(&actions);
-  r.out = slurp(out);
-  r.err = slurp(err);
-  return r;
-}
 
 std::string example(const std::string& name) { return std::string(ORVEL_EXAMPLES_DIR) + "/" + name; }
 
