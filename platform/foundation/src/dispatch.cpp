@@ -152,6 +152,18 @@ DispatchQueue::DispatchQueue(std::string label, bool main)
 
 DispatchQueue::~DispatchQueue() = default;
 
+bool DispatchQueue::isIdle() const {
+  if (main_) {
+    auto& m = mainQueue();
+    std::lock_guard<std::mutex> g(m.lock);
+    return m.work.empty();
+  }
+  // `scheduled` stays set from the first submission until a worker finds
+  // the queue empty after running its last item.
+  std::lock_guard<std::mutex> g(state_->lock);
+  return !state_->scheduled;
+}
+
 DispatchQueue* dispatch_get_main_queue() {
   static DispatchQueue* q = [] {
     DispatchQueue* p = make<DispatchQueue>("main-thread", true).detach();

@@ -48,6 +48,31 @@ TEST(Queues, QueuedWorkRunsAfterTheLastReferenceIsDropped) {
   EXPECT_TRUE(done.wait());
 }
 
+TEST(Queues, IdleOnlyWhenNothingIsQueuedOrRunning) {
+  auto q = dispatch_queue_create("idle");
+  EXPECT_TRUE(q->isIdle());
+  Latch started(1), release(1);
+  int written = 0;  // read after isIdle() says the work is over
+  dispatch_async(q, [&] {
+    started.countDown();
+    release.wait();
+    written = 1;
+  });
+  dispatch_async(q, [&] { written = 2; });
+  ASSERT_TRUE(started.wait());
+  EXPECT_FALSE(q->isIdle()) << "running, with one more queued";
+  release.countDown();
+  while (!q->isIdle()) std::this_thread::yield();
+  EXPECT_EQ(written, 2);
+
+  auto* main = dispatch_get_main_queue();
+  EXPECT_TRUE(main->isIdle());
+  dispatch_async(main, [] {});
+  EXPECT_FALSE(main->isIdle());
+  runMainUntilIdle();
+  EXPECT_TRUE(main->isIdle());
+}
+
 TEST(Queues, DispatchSyncRunsOnTheQueueAndWaits) {
   auto q = dispatch_queue_create("sync");
   std::vector<int> order;

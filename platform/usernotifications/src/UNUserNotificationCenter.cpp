@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <string>
 
 #include "Framework.h"
 #include "UIKit/UIApplication.h"
@@ -35,6 +36,9 @@ std::vector<Ref<NSString>> identifierList(NSArray* identifiers) {
 bool listed(const std::vector<Ref<NSString>>& ids, const NSString* identifier) {
   return std::any_of(ids.begin(), ids.end(), [&](const Ref<NSString>& s) { return s->isEqual(identifier); });
 }
+
+// A delivered notification's place in the index: its request identifier.
+std::string deliveredKey(UNNotification* notification) { return notification->request()->identifier()->utf8(); }
 
 }  // namespace
 
@@ -303,7 +307,7 @@ bool UNUserNotificationCenter::setPendingFireTime(NSString* identifier, double f
 
 std::vector<Ref<UNNotification>> UNUserNotificationCenter::deliveredNotifications() const {
   std::lock_guard<std::mutex> g(lock_);
-  return delivered_;
+  return {delivered_.begin(), delivered_.end()};
 }
 
 void UNUserNotificationCenter::addDeliveredNotification(UNNotification* notification) {
@@ -311,15 +315,13 @@ void UNUserNotificationCenter::addDeliveredNotification(UNNotification* notifica
   Ref<UNNotification> replaced;
   {
     std::lock_guard<std::mutex> g(lock_);
-    NSString* identifier = notification->request()->identifier();
-    auto same = std::find_if(delivered_.begin(), delivered_.end(), [&](const Ref<UNNotification>& n) {
-      return n->request()->identifier()->isEqual(identifier);
-    });
-    if (same != delivered_.end()) {
-      replaced = *same;
-      delivered_.erase(same);
+    std::string identifier = deliveredKey(notification);
+    auto same = deliveredById_.find(identifier);
+    if (same != deliveredById_.end()) {
+      replaced = *same->second;
+      delivered_.erase(same->second);
     }
-    delivered_.emplace_back(notification);
+    deliveredById_[std::move(identifier)] = delivered_.insert(delivered_.end(), Ref<UNNotification>(notification));
   }
   if (replaced) UN_SYSTEM_CALL(deliveredNotificationRemoved(replaced.get()));
   UN_SYSTEM_CALL(deliveredNotificationAdded(notification));
@@ -329,10 +331,15 @@ void UNUserNotificationCenter::removeDeliveredWhere(const std::function<bool(UNN
   std::vector<Ref<UNNotification>> removed;
   {
     std::lock_guard<std::mutex> g(lock_);
-    auto keep = std::stable_partition(delivered_.begin(), delivered_.end(),
-                                      [&](const Ref<UNNotification>& n) { return !match(n.get()); });
-    removed.assign(keep, delivered_.end());
-    delivered_.erase(keep, delivered_.end());
+    for (auto it = delivered_.begin(); it != delivered_.end();) {
+      if (!match(it->get())) {
+        ++it;
+        continue;
+      }
+      deliveredById_.erase(deliveredKey(it->get()));
+      removed.push_back(std::move(*it));
+      it = delivered_.erase(it);
+    }
   }
   for (auto& n : removed) UN_SYSTEM_CALL(deliveredNotificationRemoved(n.get()));
 }

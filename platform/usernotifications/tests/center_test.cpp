@@ -303,6 +303,15 @@ TEST_F(CenterTest, RemovalByIdentifierAndAll) {
   EXPECT_EQ(pendingIdentifiers(), (std::vector<std::string>{"a", "b", "c"})) << "delivered removal leaves pending";
   ASSERT_EQ(center->deliveredNotifications().size(), 1u);
   EXPECT_EQ(center->deliveredNotifications()[0]->request()->identifier()->utf8(), "d");
+  // A removed identifier is free again: listed anew after "d", and replaced
+  // in place of itself when it comes once more.
+  center->addDeliveredNotification(UNNotification::notificationWithRequest(requestIn("a", 10), nullptr));
+  auto again = UNNotification::notificationWithRequest(requestIn("a", 20), nullptr);
+  center->addDeliveredNotification(again);
+  ASSERT_EQ(center->deliveredNotifications().size(), 2u);
+  EXPECT_EQ(center->deliveredNotifications()[1].get(), again.get());
+  send<void>(center, sel<"removeDeliveredNotificationsWithIdentifiers:">(), NSArray::arrayWithObjects({str("a")}));
+  ASSERT_EQ(center->deliveredNotifications().size(), 1u);
 
   send<void>(center, sel<"removePendingNotificationRequestsWithIdentifiers:">(), ids);
   EXPECT_EQ(pendingIdentifiers(), (std::vector<std::string>{"b", "c"}));

@@ -25,6 +25,9 @@ class DispatchQueue final : public NSObject {
   const std::string& label() const { return label_; }
   bool isMain() const { return main_; }
   std::string description() const override { return "<OS_dispatch_queue: " + label_ + ">"; }
+  // No work queued and none running: everything submitted before the call
+  // has finished, and what it changed is visible to the caller.
+  bool isIdle() const;
 
  private:
   friend void dispatch_async(DispatchQueue* queue, std::function<void()> work);

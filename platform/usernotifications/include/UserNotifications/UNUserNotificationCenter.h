@@ -3,8 +3,11 @@
 #pragma once
 
 #include <cstdint>
+#include <list>
 #include <memory>
 #include <mutex>
+#include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "Foundation/Foundation.h"
@@ -176,7 +179,10 @@ class UNUserNotificationCenter final : public NSObject {
   bool prompting_ = false;
   std::vector<Waiter> waiting_;
   std::vector<PendingRequest> pending_;
-  std::vector<Ref<UNNotification>> delivered_;
+  // Oldest first, and indexed by request identifier: a device that has
+  // taken many pushes still lists, replaces and finds one in constant time.
+  std::list<Ref<UNNotification>> delivered_;
+  std::unordered_map<std::string, std::list<Ref<UNNotification>>::iterator> deliveredById_;
   std::shared_ptr<UNUserNotificationCenterSystem> system_;
 };
 
