@@ -154,9 +154,7 @@ class Output {
   void write(const Record& r, const std::string& version = "") {
     lastTime_ = std::max(lastTime_, r.t);
     if (json_) {
-      Json line = r.toJson();
-      if (!version.empty()) line["os"] = version;
-      std::cout << line.dump(-1, ' ', false, Json::error_handler_t::replace) << '\n';
+      std::cout << r.toJsonLine(version) << '\n';
       if (flushEachLine_) std::cout << std::flush;
     } else {
       timeline_.write(r);

@@ -165,6 +165,29 @@ Json Record::toJson() const {
   return out;
 }
 
+std::string Record::toJsonLine(const std::string& os) const {
+  auto text = [](const Json& value) { return value.dump(-1, ' ', false, Json::error_handler_t::replace); };
+  // A field named like one of the record's own keys takes its place in
+  // toJson(); that rare line is made the long way.
+  bool plain = fields.is_object() && !fields.contains("t") && !fields.contains("kind") &&
+               (os.empty() || !fields.contains("os"));
+  if (!plain) {
+    Json line = toJson();
+    if (!os.empty()) line["os"] = os;
+    return text(line);
+  }
+  std::string out = "{\"t\":" + text(roundedTime(t)) + ",\"kind\":" + text(kind);
+  for (auto it = fields.begin(); it != fields.end(); ++it) {
+    out += ',';
+    out += text(it.key());
+    out += ':';
+    out += text(it.value());
+  }
+  if (!os.empty()) out += ",\"os\":" + text(os);
+  out += '}';
+  return out;
+}
+
 std::optional<Record> Record::fromJson(const Json& line) {
   if (!line.is_object()) return std::nullopt;
   auto t = line.find("t"), kind = line.find("kind");

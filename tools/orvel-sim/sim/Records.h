@@ -70,6 +70,9 @@ struct Record {
 
   // {"t": ..., "kind": ..., fields...}
   Json toJson() const;
+  // toJson() as one line of text (invalid UTF-8 replaced), with "os" added
+  // when `os` is not empty; written directly, without copying the fields.
+  std::string toJsonLine(const std::string& os = "") const;
   // A record read back from its JSON form; nothing when `line` is not one
   // (not an object, or without a numeric "t" and a string "kind").
   static std::optional<Record> fromJson(const Json& line);

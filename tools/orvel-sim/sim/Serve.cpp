@@ -96,17 +96,23 @@ struct Server::Impl {
   ~Impl() { service.reset(); }
 
   // ---- the service's thread ----
+  //
+  // Nothing here writes a record: the service's thread only judges and
+  // answers. What a request led to (its "provider" record, the service's
+  // "store" records and the push itself) goes to the main thread in one
+  // piece, in the order the requests were answered, so the timeline shows
+  // each request before what the device did with it, and the records are
+  // made and written on one thread.
 
   // The device takes a push while online; it reaches the device once the
-  // provider's request has its "provider" record, so that the timeline
-  // shows the request before what the device did with it.
+  // provider's request has its "provider" record.
   Delivery handOver(const PushNotification& n) {
     if (!session.online()) return Delivery::Unreachable;
     handed = n;
     return Delivery::Delivered;
   }
 
-  // Device time now, for records made on the service's thread. While
+  // Device time now, for what happens on the service's thread. While
   // serving, the device clock follows real time only when the main thread
   // moves it; in a scenario it moves only with the steps.
   double deviceTime() {
@@ -115,13 +121,17 @@ struct Server::Impl {
   }
 
   void answered(const ProviderExchange& x) {
-    Json fields = exchangeFields(x);
-    // What the device is about to show: the payload as sent.
-    if (handed && handed->apnsId == x.apnsId) fields["payload"] = Json::parse(handed->payload, nullptr, false);
-    session.recorder().add(Record{deviceTime(), "provider", std::move(fields)});
-    for (Json& fields : storeRecords) session.recorder().add(Record{deviceTime(), "store", std::move(fields)});
+    std::shared_ptr<PushNotification> push;
+    if (handed && handed->apnsId == x.apnsId) push = takeHanded();
+    toMainThread([this, t = deviceTime(), x, push, stored = std::move(storeRecords)]() mutable {
+      Json fields = exchangeFields(x);
+      // What the device is about to show: the payload as sent.
+      if (push) fields["payload"] = Json::parse(push->payload, nullptr, false);
+      session.recorder().add(Record{t, "provider", std::move(fields)});
+      for (Json& store : stored) session.recorder().add(Record{t, "store", std::move(store)});
+      if (push) deliver(*push);
+    });
     storeRecords.clear();
-    if (handed && handed->apnsId == x.apnsId) deliverHanded();
     if (x.status == 200 && options.exitAfter && ++accepted == options.exitAfter) {
       post([this] {
         std::lock_guard<std::mutex> g(lock);
@@ -139,18 +149,31 @@ struct Server::Impl {
       storeRecords.push_back(std::move(fields));
       return;
     }
-    session.recorder().add(Record{deviceTime(), "store", std::move(fields)});
-    if (event == StoreEvent::Forwarded && handed && handed->apnsId == n.apnsId) deliverHanded();
+    std::shared_ptr<PushNotification> push;
+    if (event == StoreEvent::Forwarded && handed && handed->apnsId == n.apnsId) push = takeHanded();
+    toMainThread([this, t = deviceTime(), fields = std::move(fields), push]() mutable {
+      session.recorder().add(Record{t, "store", std::move(fields)});
+      if (push) deliver(*push);
+    });
   }
 
-  void deliverHanded() {
+  std::shared_ptr<PushNotification> takeHanded() {
     auto n = std::make_shared<PushNotification>(std::move(*handed));
     handed.reset();
-    std::lock_guard<std::mutex> g(lock);
-    deliveries.push_back([this, n] {
-      session.deliver(n->payloadDictionary.get(), n->apnsId, {n->collapseId, n->priority});
-    });
+    return n;
+  }
+
+  void toMainThread(std::function<void()> work) {
+    {
+      std::lock_guard<std::mutex> g(lock);
+      deliveries.push_back(std::move(work));
+    }
     wake.notify_one();
+  }
+
+  // Main thread.
+  void deliver(const PushNotification& n) {
+    session.deliver(n.payloadDictionary.get(), n.apnsId, {n.collapseId, n.priority});
   }
 
   // ---- any thread ----
@@ -181,7 +204,7 @@ struct Server::Impl {
 
   // ---- the main thread ----
 
-  // Runs what the service handed over so far.
+  // Records and delivers what the service handed over so far.
   void runDeliveries() {
     for (;;) {
       std::function<void()> task;
@@ -355,7 +378,7 @@ struct Server::Impl {
   std::mutex lock;
   std::condition_variable wake;
   std::deque<std::function<void()>> tasks;       // control lines, in order
-  std::deque<std::function<void()>> deliveries;  // pushes the service handed over
+  std::deque<std::function<void()>> deliveries;  // what the service's thread handed over
   bool stopping = false;                         // guarded by lock
   std::atomic<size_t> controlLines{0};
 

@@ -257,3 +257,24 @@ TEST(ScenarioReading, EveryShippedExampleIsValid) {
 }
 
 }  // namespace
+
+TEST(ScenarioReading, ARecordLineIsItsJsonFormWhateverItsFields) {
+  auto longWay = [](const Record& r, const std::string& os) {
+    Json line = r.toJson();
+    if (!os.empty()) line["os"] = os;
+    return line.dump(-1, ' ', false, Json::error_handler_t::replace);
+  };
+  std::vector<Record> records = {
+      Record{1.23456, "event", Json{{"name", "n\"q"}, {"object", {{"list", {1, 2.5, nullptr}}}}}},
+      Record{0, "log", Json{{"text", std::string("bad \xff byte")}}},
+      Record{2, "host", Json::object()},
+      // Fields named like the record's own keys take their places.
+      Record{3, "note", Json{{"kind", "shadow"}, {"t", 9}, {"text", "x"}}},
+      Record{4, "step", Json{{"os", "12.0"}, {"step", "push"}}},
+  };
+  for (const Record& r : records) {
+    for (const std::string& os : {std::string(), std::string("13.0")}) {
+      EXPECT_EQ(r.toJsonLine(os), longWay(r, os)) << r.kind << " " << os;
+    }
+  }
+}
