@@ -66,7 +66,8 @@ Http2Connection::Http2Connection(asio::ip::tcp::socket socket, asio::ssl::contex
       closed_(std::move(closed)),
       lastActivity_(Clock::now()),
       idleTimer_(socket_.get_executor()),
-      closeTimer_(socket_.get_executor()) {
+      closeTimer_(socket_.get_executor()),
+      resumeTimer_(socket_.get_executor()) {
   if (tls) tls_ = std::make_unique<asio::ssl::stream<asio::ip::tcp::socket&>>(socket_, *tls);
   ++core_.counters.openConnections;
 }
@@ -125,7 +126,7 @@ void Http2Connection::startSession() {
   // cleartext they wait for the client's first bytes: an HTTP/1.1 client
   // then gets a readable refusal instead of binary frames.
   if (tls_) flush();
-  read();
+  readWhenReady();
 }
 
 void Http2Connection::read() {
@@ -139,6 +140,19 @@ void Http2Connection::read() {
   } else {
     socket_.async_read_some(asio::buffer(in_), std::move(handler));
   }
+}
+
+void Http2Connection::readWhenReady() {
+  if (!core_.backlogged()) {
+    read();
+    return;
+  }
+  resumeTimer_.expires_after(std::chrono::milliseconds(1));
+  resumeTimer_.async_wait([self = shared_from_this()](const asio::error_code& error) {
+    // A connection that finishes reads (and drops) on its own.
+    if (error || self->isClosed_ || self->finishing_) return;
+    self->readWhenReady();
+  });
 }
 
 void Http2Connection::onRead(const asio::error_code& error, size_t length) {
@@ -179,7 +193,7 @@ void Http2Connection::onRead(const asio::error_code& error, size_t length) {
     return;
   }
   flush();
-  if (!finishing_) read();
+  if (!finishing_) readWhenReady();
 }
 
 void Http2Connection::flush() {
@@ -270,6 +284,7 @@ void Http2Connection::close() {
   isClosed_ = true;
   idleTimer_.cancel();
   closeTimer_.cancel();
+  resumeTimer_.cancel();
   asio::error_code ignored;
   socket_.shutdown(asio::ip::tcp::socket::shutdown_both, ignored);
   socket_.close(ignored);

@@ -49,6 +49,8 @@ class Http2Connection : public std::enable_shared_from_this<Http2Connection> {
 
   void startSession();
   void read();
+  // read(), or, while the service is backlogged, a read a moment later.
+  void readWhenReady();
   void onRead(const asio::error_code& error, size_t length);
   void flush();
   void goAway(std::string_view reason);
@@ -99,6 +101,7 @@ class Http2Connection : public std::enable_shared_from_this<Http2Connection> {
   Clock::time_point lastActivity_;
   asio::steady_timer idleTimer_;
   asio::steady_timer closeTimer_;
+  asio::steady_timer resumeTimer_;
 };
 
 }  // namespace objc

@@ -30,6 +30,9 @@ class ServiceCore {
   // Delivers what was kept, unless expired. Service thread.
   void forwardKept();
 
+  // Whether the sink asks the service to read no more requests for now.
+  bool backlogged() const { return options_.backlogged && options_.backlogged(); }
+
   // Any thread.
   void registerDevice(std::string_view deviceToken, std::string_view bundleId);
   void removeApplication(std::string_view deviceToken, int64_t removedAt);

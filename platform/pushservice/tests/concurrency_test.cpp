@@ -40,6 +40,20 @@ TEST_F(PushServiceConcurrency, AHundredStreamsAtOnceOnOneConnection) {
   expectEachDeliveredOnce(100);
 }
 
+TEST_F(PushServiceConcurrency, WhileTheSinkIsBehindRequestsWaitUnreadAndAreAnsweredOnceWhenItCatchesUp) {
+  std::atomic<bool> behind{true};
+  start([&](PushServiceOptions& options) { options.backlogged = [&] { return behind.load(); }; });
+  auto client = connect();
+  std::vector<int32_t> streams;
+  for (int i = 0; i < 20; ++i) streams.push_back(client->submit(numbered(i)));
+  EXPECT_FALSE(client->run({}, 0.3)) << "nothing is answered while the sink is behind";
+  EXPECT_TRUE(sink.delivered().empty());
+  behind = false;
+  ASSERT_TRUE(client->run());
+  for (int32_t stream : streams) EXPECT_EQ(client->response(stream).status, 200);
+  expectEachDeliveredOnce(20);
+}
+
 TEST_F(PushServiceConcurrency, SeveralConnectionsFromSeveralThreads) {
   start();
   constexpr int kConnections = 4, kEach = 25;

@@ -83,6 +83,11 @@ struct Server::Impl {
     service.observe = [this](const ProviderExchange& x) { answered(x); };
     service.stored = [this](const PushNotification& n, StoreEvent e) { storeEvent(n, e); };
     if (options.scenarioOnly) service.clock = [this] { return session.device().now(); };
+    // A provider that sends faster than the host takes pushes is slowed to
+    // the host's pace instead of filling memory. Not while the main thread
+    // waits for the service itself (a "send" step, stopping), which would
+    // then wait forever.
+    service.backlogged = [this] { return behind.load() >= kMaxPushesBehind && !mainThreadWaits.load(); };
     session.onNetworkChange([this](bool online) {
       if (!online) return;
       this->service->deviceReachable();
@@ -164,9 +169,16 @@ struct Server::Impl {
   }
 
   void toMainThread(std::function<void()> work) {
+    ++behind;
     {
       std::lock_guard<std::mutex> g(lock);
-      deliveries.push_back(std::move(work));
+      deliveries.push_back([this, work = std::move(work)] {
+        struct Done {
+          std::atomic<size_t>& behind;
+          ~Done() { --behind; }
+        } done{behind};
+        work();
+      });
     }
     wake.notify_one();
   }
@@ -237,6 +249,11 @@ struct Server::Impl {
     }
     std::unique_ptr<curl_slist, void (*)(curl_slist*)> headers(list, curl_slist_free_all);
     const std::string url = service->url() + "/3/device/" + deviceToken;
+    mainThreadWaits = true;
+    struct Waited {
+      std::atomic<bool>& waits;
+      ~Waited() { waits = false; }
+    } waited{mainThreadWaits};
     CURL* c = curl.get();
     curl_easy_setopt(c, CURLOPT_URL, url.c_str());
     curl_easy_setopt(c, CURLOPT_PROTOCOLS_STR, "http,https");
@@ -335,6 +352,7 @@ struct Server::Impl {
 
   // What is in flight is answered, and its pushes delivered.
   void finish() {
+    mainThreadWaits = true;
     service->stop();
     runDeliveries();
     for (;;) {
@@ -381,6 +399,9 @@ struct Server::Impl {
   std::deque<std::function<void()>> deliveries;  // what the service's thread handed over
   bool stopping = false;                         // guarded by lock
   std::atomic<size_t> controlLines{0};
+  // Hand-overs to the main thread not yet finished there.
+  std::atomic<size_t> behind{0};
+  std::atomic<bool> mainThreadWaits{false};
 
   // How far the device clock is ahead of real time (an "advance" step moves
   // it on).

@@ -82,6 +82,11 @@ class Server {
   // certificate, an address).
   Server(ServeOptions options, Recorder::Sink sink);
   ~Server();
+
+  // The device is at most about this many pushes behind the service's
+  // answers: beyond it, the service reads no more requests until the host
+  // has caught up, and providers are held back by HTTP/2 flow control.
+  static constexpr size_t kMaxPushesBehind = 1024;
   Server(const Server&) = delete;
   Server& operator=(const Server&) = delete;
 

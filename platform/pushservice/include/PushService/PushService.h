@@ -117,6 +117,11 @@ struct PushServiceOptions {
   // Sees what happens to notifications the device could not take
   // (optional).
   std::function<void(const PushNotification&, StoreEvent)> stored;
+  // Asked before each read from a connection (optional): while it answers
+  // true, the sink is behind and the service reads no more requests; they
+  // wait in the connections, and HTTP/2 flow control holds the providers
+  // back. Asked again every millisecond.
+  std::function<bool()> backlogged;
 };
 
 class PushService {
