@@ -3,6 +3,7 @@
 
 #include <atomic>
 #include <cmath>
+#include <memory>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -229,30 +230,35 @@ TEST(DispatchConcurrency, SubmittingFromManyThreadsKeepsEachThreadsOrder) {
 // few threads would have, and one more queue still gets to run.
 TEST(DispatchConcurrency, BlockedQueuesDoNotStarveOthers) {
   constexpr int kBlocked = 8;
-  std::mutex gateLock;
-  std::condition_variable gateOpened;
-  bool open = false;
-  Latch blocked(kBlocked), released(kBlocked), other(1);
+  // Shared with the work, which may still be leaving a latch's lock when
+  // the test has seen the count reach zero and returned.
+  struct Gate {
+    std::mutex lock;
+    std::condition_variable opened;
+    bool open = false;
+    Latch blocked{kBlocked}, released{kBlocked}, other{1};
+  };
+  auto gate = std::make_shared<Gate>();
   std::vector<dispatch_queue_t> queues;
   for (int i = 0; i < kBlocked; ++i) {
     queues.push_back(dispatch_queue_create("blocked"));
-    dispatch_async(queues.back(), [&] {
-      blocked.countDown();
-      std::unique_lock<std::mutex> g(gateLock);
-      gateOpened.wait(g, [&] { return open; });
-      released.countDown();
+    dispatch_async(queues.back(), [gate] {
+      gate->blocked.countDown();
+      std::unique_lock<std::mutex> g(gate->lock);
+      gate->opened.wait(g, [&] { return gate->open; });
+      gate->released.countDown();
     });
   }
-  ASSERT_TRUE(blocked.wait());
+  ASSERT_TRUE(gate->blocked.wait());
   auto free = dispatch_queue_create("free");
-  dispatch_async(free, [&] { other.countDown(); });
-  bool ran = other.wait();
+  dispatch_async(free, [gate] { gate->other.countDown(); });
+  bool ran = gate->other.wait();
   {
-    std::lock_guard<std::mutex> g(gateLock);
-    open = true;
+    std::lock_guard<std::mutex> g(gate->lock);
+    gate->open = true;
   }
-  gateOpened.notify_all();
-  EXPECT_TRUE(released.wait());
+  gate->opened.notify_all();
+  EXPECT_TRUE(gate->released.wait());
   EXPECT_TRUE(ran);
 }
 
