@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
@@ -16,8 +17,6 @@
 #include <iostream>
 #include <new>
 #include <optional>
-
-#include <unistd.h>
 #include <string>
 #include <vector>
 
@@ -557,6 +556,11 @@ int run(int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // Records into a file or a pipe go out in large writes; the places that
+  // must be seen at once (a line for a watching terminal or a live reader)
+  // flush themselves.
+  static char outputBuffer[1 << 16];
+  if (!::isatty(STDOUT_FILENO)) std::setvbuf(stdout, outputBuffer, _IOFBF, sizeof outputBuffer);
   // Whatever goes wrong ends with a message and a status, never an abort.
   try {
     return run(argc, argv);
