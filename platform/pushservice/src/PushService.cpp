@@ -146,9 +146,14 @@ PushService::PushService(PushServiceOptions options) {
       throw PushServiceError(std::string("cannot use the certificate: ") + e.what());
     }
     SSL_CTX_set_alpn_select_cb(s.tls->native_handle(), selectProtocol, nullptr);
-    if (!s.options.writeCertificateTo.empty()) s.identity.writeCertificate(s.options.writeCertificateTo);
   }
   s.listen();
+  // Only a service that listens writes its certificate: one that cannot
+  // (the port is taken, by another service perhaps) must not replace the
+  // file that the running one's clients trust.
+  if (!s.options.cleartext && !s.options.writeCertificateTo.empty()) {
+    s.identity.writeCertificate(s.options.writeCertificateTo);
+  }
   s.accept();
   s.thread = std::thread([&s] { s.io.run(); });
 }

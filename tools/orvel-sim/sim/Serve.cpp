@@ -73,7 +73,6 @@ struct Server::Impl {
         ProviderKey key = ProviderKey::generate(options.keyId, options.teamId);
         signingKey = key;
         generatedKeyFile = options.newKeyFile.empty() ? "AuthKey_" + key.keyId() + ".p8" : options.newKeyFile;
-        key.writePrivateKey(generatedKeyFile);
         service.keys.push_back(key);
       }
       keyId = service.keys.front().keyId();
@@ -95,6 +94,9 @@ struct Server::Impl {
     });
     session.onSend([this](const Step& step) { send(step); });
     this->service = std::make_unique<PushService>(std::move(service));
+    // Written once the service listens, like its certificate: a serve that
+    // cannot start leaves no key behind, nor replaces a running one's.
+    if (!generatedKeyFile.empty()) signingKey->writePrivateKey(generatedKeyFile);
     registerDeviceToken();
   }
 

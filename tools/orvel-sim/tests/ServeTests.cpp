@@ -415,4 +415,29 @@ TEST(SimServeControl, OfflineTheServiceKeepsThePushAndDeliversItWhenTheDeviceIsB
   EXPECT_EQ(serving.wait(), 0);
 }
 
+// A second serve on a port that is taken fails with the reason, and leaves
+// the running one's certificate and no key of its own behind.
+TEST(SimServeControl, AServeThatCannotListenWritesNoCertificateAndNoKey) {
+  const fs::path dir = scratch("taken");
+  const std::string certificate = (dir / "service.pem").string();
+  Serving running(dir, {"--certificate-out", certificate, "--new-key", (dir / "first.p8").string()});
+  const Json banner = running.waitForKind("serve");
+  ASSERT_TRUE(banner.is_object());
+  const std::string url = banner.value("url", "");
+  const std::string port = url.substr(url.rfind(':') + 1);
+  const std::string trusted = slurp(certificate);
+  ASSERT_FALSE(trusted.empty());
+
+  const Result second = sim({"serve", "--json", "--port", port, "--no-page", "--certificate-out", certificate,
+                             "--new-key", (dir / "second.p8").string()});
+  EXPECT_NE(second.status, 0);
+  EXPECT_NE(second.err.find("cannot listen on 127.0.0.1:" + port), std::string::npos) << second.err;
+  EXPECT_EQ(slurp(certificate), trusted) << "the running service's certificate was replaced";
+  EXPECT_FALSE(fs::exists(dir / "second.p8"));
+  EXPECT_TRUE(fs::exists(dir / "first.p8"));
+  running.signal(SIGINT);
+  EXPECT_EQ(running.wait(), 0);
+}
+
 }  // namespace
+
