@@ -175,6 +175,16 @@ void Device::Impl::deliveredNotificationAdded(UNNotification* notification) {
     noteDelivery(identifierOf(notification->request()));
   }
   record("local", {{"list", "delivered"}, {"change", "delivered"}, {"id", identifierOf(notification->request())}});
+  if (centre->deliveredCount() <= Device::kDeliveredLimit) return;
+  Ref<UNNotification> oldest = centre->oldestDeliveredNotification();
+  {
+    std::lock_guard<std::mutex> g(lock);
+    listChangeReason = "limit";
+  }
+  centre->removeDeliveredNotificationsWithIdentifiers(
+      NSArray::arrayWithObjects({Id(oldest->request()->identifier())}));
+  std::lock_guard<std::mutex> g(lock);
+  listChangeReason.clear();
 }
 
 void Device::Impl::deliveredNotificationRemoved(UNNotification* notification) {

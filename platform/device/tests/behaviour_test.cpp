@@ -215,6 +215,23 @@ TEST_F(Behaviour, From14ListAndBannerPresentSeparatelyAndAlertMeansBoth) {
   }
 }
 
+TEST_F(Behaviour, TheDeliveredListKeepsTheLatestAndTheOldestGoesWithTheReasonLimit) {
+  useVersion("13.0");
+  launch(kFullHost);
+  device->setState(AppState::Background);
+  for (size_t i = 0; i <= Device::kDeliveredLimit; ++i) device->push(json(kVisible), str("n" + std::to_string(i)));
+  std::vector<std::string> listed = device->deliveredIdentifiers();
+  ASSERT_EQ(listed.size(), Device::kDeliveredLimit);
+  EXPECT_EQ(listed.front(), "n1");
+  EXPECT_EQ(listed.back(), "n" + std::to_string(Device::kDeliveredLimit));
+  std::vector<std::string> limited;
+  for (const DeviceRecord& r : device->records("local"))
+    if (r.get("reason") == "limit") limited.push_back(r.get("change") + " " + r.get("id"));
+  EXPECT_EQ(limited, std::vector<std::string>{"removed n0"});
+  // The latest one is still opened from the list.
+  EXPECT_TRUE(device->open(str("n" + std::to_string(Device::kDeliveredLimit)).get()));
+}
+
 // ---- 6. a launch into the background ----
 
 TEST_F(Behaviour, AnApplicationLaunchedByASilentPushEntersTheBackgroundBeforeTheFetch) {

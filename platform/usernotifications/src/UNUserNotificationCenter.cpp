@@ -310,6 +310,16 @@ std::vector<Ref<UNNotification>> UNUserNotificationCenter::deliveredNotification
   return {delivered_.begin(), delivered_.end()};
 }
 
+size_t UNUserNotificationCenter::deliveredCount() const {
+  std::lock_guard<std::mutex> g(lock_);
+  return delivered_.size();
+}
+
+Ref<UNNotification> UNUserNotificationCenter::oldestDeliveredNotification() const {
+  std::lock_guard<std::mutex> g(lock_);
+  return delivered_.empty() ? Ref<UNNotification>() : delivered_.front();
+}
+
 void UNUserNotificationCenter::addDeliveredNotification(UNNotification* notification) {
   if (!notification) return;
   Ref<UNNotification> replaced;
@@ -345,9 +355,20 @@ void UNUserNotificationCenter::removeDeliveredWhere(const std::function<bool(UNN
 }
 
 void UNUserNotificationCenter::removeDeliveredNotificationsWithIdentifiers(NSArray* identifiers) {
-  auto ids = identifierList(identifiers);
-  if (ids.empty()) return;
-  removeDeliveredWhere([&](UNNotification* n) { return listed(ids, n->request()->identifier()); });
+  // Through the index, in the order the identifiers are given: removing a
+  // few from a long list does not look through all of it.
+  std::vector<Ref<UNNotification>> removed;
+  {
+    std::lock_guard<std::mutex> g(lock_);
+    for (const Ref<NSString>& id : identifierList(identifiers)) {
+      auto found = deliveredById_.find(id->utf8());
+      if (found == deliveredById_.end()) continue;
+      removed.push_back(std::move(*found->second));
+      delivered_.erase(found->second);
+      deliveredById_.erase(found);
+    }
+  }
+  for (auto& n : removed) UN_SYSTEM_CALL(deliveredNotificationRemoved(n.get()));
 }
 
 void UNUserNotificationCenter::removeAllDeliveredNotifications() {

@@ -150,6 +150,9 @@ class UNUserNotificationCenter final : public NSObject {
 
   // Oldest first.
   std::vector<Ref<UNNotification>> deliveredNotifications() const;
+  size_t deliveredCount() const;
+  // nil when none is listed.
+  Ref<UNNotification> oldestDeliveredNotification() const;
   // Lists a delivered notification; one with the same request identifier is
   // replaced.
   void addDeliveredNotification(UNNotification* notification);
