@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <optional>
 
+#include <unordered_set>
+
 #include "DeviceImpl.h"
 
 namespace objc {
@@ -113,17 +115,22 @@ void Device::Impl::badgeWritten(UIApplication*, int64_t number) {
 }
 
 // The application object says only that the notice bar changed; the
-// difference from what the device saw last is what changed.
+// difference from what the device saw last is what changed. Like the
+// delivered list, the bar keeps the latest kDeliveredLimit notices.
 void Device::Impl::noticesChanged(UIApplication* application) {
   std::vector<RecordFields> changes;
+  Id oldest;
   {
     std::lock_guard<std::mutex> g(lock);
     std::vector<Id> current = application->notices();
+    std::unordered_set<const NSObject*> shown;
+    for (const Id& c : current) shown.insert(c.get());
     std::vector<Notice> seen;
+    std::unordered_set<const NSObject*> known;
     for (const auto& n : notices) {
-      bool stays = std::any_of(current.begin(), current.end(), [&](const Id& c) { return c.get() == n.notice.get(); });
-      if (stays) {
+      if (shown.count(n.notice.get())) {
         seen.push_back(n);
+        known.insert(n.notice.get());
       } else {
         latestDelivery.erase(n.identifier->utf8());
         changes.push_back({{"list", "notices"}, {"change", "removed"}, {"id", n.identifier->utf8()}});
@@ -131,7 +138,7 @@ void Device::Impl::noticesChanged(UIApplication* application) {
       }
     }
     for (const auto& c : current) {
-      if (std::any_of(seen.begin(), seen.end(), [&](const Notice& n) { return n.notice.get() == c.get(); })) continue;
+      if (known.count(c.get())) continue;
       Ref<NSString> identifier;
       auto expected = std::find_if(expectedNotices.begin(), expectedNotices.end(),
                                    [&](const Notice& n) { return n.notice.get() == c.get(); });
@@ -148,8 +155,16 @@ void Device::Impl::noticesChanged(UIApplication* application) {
       changes.push_back({{"list", "notices"}, {"change", "delivered"}, {"id", identifier->utf8()}});
     }
     notices = std::move(seen);
+    if (current.size() > Device::kDeliveredLimit) {
+      oldest = current.front();
+      listChangeReason = "limit";
+    }
   }
   for (auto& c : changes) record("local", std::move(c));
+  if (!oldest) return;
+  application->removeNotice(oldest.get());
+  std::lock_guard<std::mutex> g(lock);
+  listChangeReason.clear();
 }
 
 // ---- the notification centre ----

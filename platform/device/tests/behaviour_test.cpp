@@ -215,21 +215,26 @@ TEST_F(Behaviour, From14ListAndBannerPresentSeparatelyAndAlertMeansBoth) {
   }
 }
 
-TEST_F(Behaviour, TheDeliveredListKeepsTheLatestAndTheOldestGoesWithTheReasonLimit) {
-  useVersion("13.0");
-  launch(kFullHost);
-  device->setState(AppState::Background);
-  for (size_t i = 0; i <= Device::kDeliveredLimit; ++i) device->push(json(kVisible), str("n" + std::to_string(i)));
-  std::vector<std::string> listed = device->deliveredIdentifiers();
-  ASSERT_EQ(listed.size(), Device::kDeliveredLimit);
-  EXPECT_EQ(listed.front(), "n1");
-  EXPECT_EQ(listed.back(), "n" + std::to_string(Device::kDeliveredLimit));
-  std::vector<std::string> limited;
-  for (const DeviceRecord& r : device->records("local"))
-    if (r.get("reason") == "limit") limited.push_back(r.get("change") + " " + r.get("id"));
-  EXPECT_EQ(limited, std::vector<std::string>{"removed n0"});
-  // The latest one is still opened from the list.
-  EXPECT_TRUE(device->open(str("n" + std::to_string(Device::kDeliveredLimit)).get()));
+TEST_F(Behaviour, TheListKeepsTheLatestAndTheOldestGoesWithTheReasonLimit) {
+  for (const char* version : {"9.3", "13.0"}) {
+    useVersion(version);
+    launch(kFullHost);
+    device->setState(AppState::Background);
+    device->clearRecords();
+    for (size_t i = 0; i <= Device::kDeliveredLimit; ++i) device->push(json(kVisible), str("n" + std::to_string(i)));
+    std::vector<std::string> listed = device->deliveredIdentifiers();
+    ASSERT_EQ(listed.size(), Device::kDeliveredLimit) << version;
+    EXPECT_EQ(listed.front(), "n1") << version;
+    EXPECT_EQ(listed.back(), "n" + std::to_string(Device::kDeliveredLimit)) << version;
+    std::vector<std::string> limited;
+    for (const DeviceRecord& r : device->records("local"))
+      if (r.get("reason") == "limit") limited.push_back(r.get("list") + " " + r.get("change") + " " + r.get("id"));
+    const std::string list = std::string(version) == "9.3" ? "notices" : "delivered";
+    EXPECT_EQ(limited, std::vector<std::string>{list + " removed n0"}) << version;
+    // The latest one is still opened from the list.
+    EXPECT_TRUE(device->open(str("n" + std::to_string(Device::kDeliveredLimit)).get())) << version;
+    device->terminate();
+  }
 }
 
 // ---- 6. a launch into the background ----

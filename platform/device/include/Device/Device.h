@@ -261,9 +261,10 @@ class Device {
   Ref<NSString> push(NSDictionary* payload, NSString* identifier, const PushAttributes& attributes);
   static constexpr int kBackgroundBudget = 3;
   static constexpr double kBackgroundBudgetWindow = 3600;
-  // The delivered list (from 10.0) keeps the latest this many; the oldest
-  // goes when one more is listed, recorded as "removed" with reason
-  // "limit". A device that takes pushes for hours keeps flat memory.
+  // The delivered list (from 10.0) and the notice bar (below 10.0) keep
+  // the latest this many; the oldest goes when one more is listed, recorded
+  // as "removed" with reason "limit". A device that takes pushes for hours
+  // keeps flat memory.
   static constexpr size_t kDeliveredLimit = 1000;
   // What the system makes of a payload's "aps" entries; the whole payload
   // becomes the user info.
