@@ -123,11 +123,20 @@ void Device::Impl::noticesChanged(UIApplication* application) {
   {
     std::lock_guard<std::mutex> g(lock);
     std::vector<Id> current = application->notices();
+    // Only the middle changes: a notice added at the end, the oldest gone,
+    // one opened. What stands in the same places before and after stays.
+    size_t prefix = 0, suffix = 0;
+    while (prefix < notices.size() && prefix < current.size() && notices[prefix].notice.get() == current[prefix].get())
+      ++prefix;
+    while (suffix < notices.size() - prefix && suffix < current.size() - prefix &&
+           notices[notices.size() - 1 - suffix].notice.get() == current[current.size() - 1 - suffix].get())
+      ++suffix;
     std::unordered_set<const NSObject*> shown;
-    for (const Id& c : current) shown.insert(c.get());
-    std::vector<Notice> seen;
+    for (size_t i = prefix; i < current.size() - suffix; ++i) shown.insert(current[i].get());
+    std::vector<Notice> seen(notices.begin(), notices.begin() + static_cast<ptrdiff_t>(prefix));
     std::unordered_set<const NSObject*> known;
-    for (const auto& n : notices) {
+    for (size_t i = prefix; i < notices.size() - suffix; ++i) {
+      const Notice& n = notices[i];
       if (shown.count(n.notice.get())) {
         seen.push_back(n);
         known.insert(n.notice.get());
@@ -137,7 +146,8 @@ void Device::Impl::noticesChanged(UIApplication* application) {
         if (!listChangeReason.empty()) changes.back().emplace_back("reason", listChangeReason);
       }
     }
-    for (const auto& c : current) {
+    for (size_t i = prefix; i < current.size() - suffix; ++i) {
+      const Id& c = current[i];
       if (known.count(c.get())) continue;
       Ref<NSString> identifier;
       auto expected = std::find_if(expectedNotices.begin(), expectedNotices.end(),
@@ -154,6 +164,7 @@ void Device::Impl::noticesChanged(UIApplication* application) {
       noteDelivery(identifier->utf8());
       changes.push_back({{"list", "notices"}, {"change", "delivered"}, {"id", identifier->utf8()}});
     }
+    seen.insert(seen.end(), notices.end() - static_cast<ptrdiff_t>(suffix), notices.end());
     notices = std::move(seen);
     if (current.size() > Device::kDeliveredLimit) {
       oldest = current.front();
