@@ -165,8 +165,81 @@ Json Record::toJson() const {
   return out;
 }
 
+void appendJsonText(std::string& out, const Json& value) {
+  auto dumped = [&](const Json& v) { out += v.dump(-1, ' ', false, Json::error_handler_t::replace); };
+  // Bytes outside printable ASCII need the library's UTF-8 checks (and its
+  // replacement of what is invalid); the rest is written here, escaped as
+  // the library escapes it.
+  auto appendString = [&](const std::string& s) {
+    for (unsigned char c : s) {
+      if (c >= 0x80) return dumped(Json(s));
+    }
+    out += '"';
+    size_t plain = 0;
+    for (size_t i = 0; i < s.size(); ++i) {
+      unsigned char c = static_cast<unsigned char>(s[i]);
+      if (c >= 0x20 && c != '"' && c != '\\') continue;
+      out.append(s, plain, i - plain);
+      plain = i + 1;
+      switch (c) {
+        case '"': out += "\\\""; break;
+        case '\\': out += "\\\\"; break;
+        case '\b': out += "\\b"; break;
+        case '\t': out += "\\t"; break;
+        case '\n': out += "\\n"; break;
+        case '\f': out += "\\f"; break;
+        case '\r': out += "\\r"; break;
+        default: {
+          static const char digits[] = "0123456789abcdef";
+          out += "\\u00";
+          out += digits[c >> 4];
+          out += digits[c & 15];
+        }
+      }
+    }
+    out.append(s, plain, std::string::npos);
+    out += '"';
+  };
+  switch (value.type()) {
+    case Json::value_t::null: out += "null"; return;
+    case Json::value_t::boolean: out += value.get<bool>() ? "true" : "false"; return;
+    case Json::value_t::number_integer: out += std::to_string(value.get<int64_t>()); return;
+    case Json::value_t::number_unsigned: out += std::to_string(value.get<uint64_t>()); return;
+    case Json::value_t::string: return appendString(value.get_ref<const std::string&>());
+    case Json::value_t::array: {
+      out += '[';
+      bool first = true;
+      for (const Json& item : value) {
+        if (!first) out += ',';
+        first = false;
+        appendJsonText(out, item);
+      }
+      out += ']';
+      return;
+    }
+    case Json::value_t::object: {
+      out += '{';
+      bool first = true;
+      for (auto it = value.begin(); it != value.end(); ++it) {
+        if (!first) out += ',';
+        first = false;
+        appendString(it.key());
+        out += ':';
+        appendJsonText(out, it.value());
+      }
+      out += '}';
+      return;
+    }
+    default: return dumped(value);  // floating point, binary
+  }
+}
+
 std::string Record::toJsonLine(const std::string& os) const {
-  auto text = [](const Json& value) { return value.dump(-1, ' ', false, Json::error_handler_t::replace); };
+  auto text = [](const Json& value) {
+    std::string out;
+    appendJsonText(out, value);
+    return out;
+  };
   // A field named like one of the record's own keys takes its place in
   // toJson(); that rare line is made the long way.
   bool plain = fields.is_object() && !fields.contains("t") && !fields.contains("kind") &&
@@ -178,13 +251,19 @@ std::string Record::toJsonLine(const std::string& os) const {
   }
   // The fields' own object, opened up after "t" and "kind": they keep their
   // order, so this is the same text.
-  std::string object = text(fields);
-  std::string out = "{\"t\":" + text(roundedTime(t)) + ",\"kind\":" + text(kind);
-  if (object.size() > 2) {
+  std::string out = "{\"t\":" + text(roundedTime(t)) + ",\"kind\":";
+  appendJsonText(out, kind);
+  if (!fields.empty()) {
     out += ',';
-    out.append(object, 1, object.size() - 2);
+    const size_t opened = out.size();
+    appendJsonText(out, fields);
+    out.erase(opened, 1);
+    out.pop_back();
   }
-  if (!os.empty()) out += ",\"os\":" + text(os);
+  if (!os.empty()) {
+    out += ",\"os\":";
+    appendJsonText(out, os);
+  }
   out += '}';
   return out;
 }
@@ -344,6 +423,12 @@ void Recorder::add(Record record) {
   if (normalizer_) normalizer_(record);
   ++count_;
   for (const auto& [subscription, sink] : sinks_) sink(record);
+  if (keeper_) keeper_(record);
+}
+
+void Recorder::setKeeper(std::function<void(Record&)> keeper) {
+  std::lock_guard<std::recursive_mutex> g(lock_);
+  keeper_ = std::move(keeper);
 }
 
 size_t Recorder::count() const {

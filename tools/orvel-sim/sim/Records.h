@@ -78,6 +78,11 @@ struct Record {
   static std::optional<Record> fromJson(const Json& line);
 };
 
+// Appends `value` as value.dump(-1, ' ', false, replace) writes it (compact,
+// UTF-8 kept, invalid UTF-8 replaced), the same text made faster: records
+// under load are mostly short ASCII strings.
+void appendJsonText(std::string& out, const Json& value);
+
 // A run-time value as JSON: strings, numbers, collections as themselves;
 // data as upper-case hexadecimal; an error as {"domain", "code"}; a message
 // as its dictionary form; platform objects by their fields; anything else by
@@ -110,6 +115,10 @@ class Recorder {
   // differs from run to run.
   void setNormalizer(std::function<void(Record&)> normalizer);
 
+  // Sees every record after the subscribers have, and may take out of it
+  // what it keeps (no copy of a large record).
+  void setKeeper(std::function<void(Record&)> keeper);
+
   // `sink` sees every record made from now on, until it unsubscribes (not
   // from inside a sink).
   Subscription subscribe(Sink sink);
@@ -124,6 +133,7 @@ class Recorder {
   mutable std::recursive_mutex lock_;
   Clock clock_;
   std::function<void(Record&)> normalizer_;
+  std::function<void(Record&)> keeper_;
   std::vector<std::pair<Subscription, Sink>> sinks_;
   Subscription nextSubscription_ = 1;
   size_t count_ = 0;

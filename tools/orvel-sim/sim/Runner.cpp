@@ -129,14 +129,15 @@ class Tally {
         followed_.push_back(Followed{&e, 0, {}, 0});
   }
 
-  void add(const Record& r) {
+  // Takes the fields of the last event and completion out of `r`.
+  void add(Record& r) {
     std::lock_guard<std::mutex> g(lock_);
     if (r.kind == "event") {
       ++events_;
-      lastEvent_ = r.fields;
+      lastEvent_ = std::move(r.fields);
     } else if (r.kind == "completion") {
       ++completions_;
-      lastCompletion_ = r.fields;
+      lastCompletion_ = std::move(r.fields);
     } else if (r.kind == "fault") {
       ++faults_;
     } else if (r.kind == "sound") {
@@ -226,8 +227,8 @@ class Tally {
 class Session::Run {
  public:
   Run(const HostConfig& host, const RunOptions& options, Recorder::Sink sink) : start_(options.startTime) {
-    recorder_.subscribe([this](const Record& r) { tally_.add(r); });
     recorder_.subscribe(std::move(sink));
+    recorder_.setKeeper([this](Record& r) { tally_.add(r); });
     DeviceOptions deviceOptions;
     deviceOptions.startTime = options.startTime;
     // The log's lines become records; they need not go to standard error too.

@@ -258,6 +258,35 @@ TEST(ScenarioReading, EveryShippedExampleIsValid) {
 
 }  // namespace
 
+TEST(ScenarioReading, RecordTextIsTheJsonLibrarysCompactText) {
+  auto same = [](const Json& value) {
+    std::string fast;
+    appendJsonText(fast, value);
+    EXPECT_EQ(fast, value.dump(-1, ' ', false, Json::error_handler_t::replace)) << value.dump();
+  };
+  // Every single byte, alone and among text, as a value and as a key.
+  for (int b = 0; b < 256; ++b) {
+    const std::string one(1, static_cast<char>(b));
+    same(one);
+    same("a" + one + "b\\\"" + one);
+    same(Json{{one, one}});
+  }
+  // Valid and invalid UTF-8, cut sequences, the replacement character.
+  for (const char* text : {"caf\xc3\xa9", "\xe2\x82\xac\x01", "\xf0\x9f\x98\x80", "\xc3", "\xe2\x82", "\xff\xfe\\",
+                           "\xef\xbf\xbd", "\xed\xa0\x80", "\xc0\xaf"}) {
+    same(std::string(text));
+  }
+  same(Json{{"n", nullptr},
+            {"b", true},
+            {"f", false},
+            {"i", -9223372036854775807LL - 1},
+            {"u", 18446744073709551615ULL},
+            {"d", 0.1},
+            {"e", 1e300},
+            {"nested", {{"a", Json::array()}, {"o", Json::object()}, {"l", {1, "x", {{"k", nullptr}}}}}}});
+  same(Json::binary({1, 2, 3}));
+}
+
 TEST(ScenarioReading, ARecordLineIsItsJsonFormWhateverItsFields) {
   auto longWay = [](const Record& r, const std::string& os) {
     Json line = r.toJson();
