@@ -13,6 +13,8 @@ packages=(
   # orvel-sim serve: the README's curl example signs its token with openssl;
   # scripts/bench-pushservice.sh compares with nghttpd.
   openssl nghttp2-server
+  # orvel-sim's allocator
+  libjemalloc-dev
   # Headless Chromium, which reads orvel-sim's HTML report and live page in
   # the tests, and a font to draw them with
   chromium fonts-dejavu-core
