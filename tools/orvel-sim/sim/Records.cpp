@@ -1,6 +1,8 @@
 #include "sim/Records.h"
 
 #include <algorithm>
+#include <array>
+#include <charconv>
 #include <cinttypes>
 #include <cmath>
 #include <cstdio>
@@ -165,81 +167,104 @@ Json Record::toJson() const {
   return out;
 }
 
-void appendJsonText(std::string& out, const Json& value) {
-  auto dumped = [&](const Json& v) { out += v.dump(-1, ' ', false, Json::error_handler_t::replace); };
-  // Bytes outside printable ASCII need the library's UTF-8 checks (and its
-  // replacement of what is invalid); the rest is written here, escaped as
-  // the library escapes it.
-  auto appendString = [&](const std::string& s) {
-    for (unsigned char c : s) {
-      if (c >= 0x80) return dumped(Json(s));
-    }
-    out += '"';
-    size_t plain = 0;
-    for (size_t i = 0; i < s.size(); ++i) {
-      unsigned char c = static_cast<unsigned char>(s[i]);
-      if (c >= 0x20 && c != '"' && c != '\\') continue;
-      out.append(s, plain, i - plain);
-      plain = i + 1;
-      switch (c) {
-        case '"': out += "\\\""; break;
-        case '\\': out += "\\\\"; break;
-        case '\b': out += "\\b"; break;
-        case '\t': out += "\\t"; break;
-        case '\n': out += "\\n"; break;
-        case '\f': out += "\\f"; break;
-        case '\r': out += "\\r"; break;
-        default: {
-          static const char digits[] = "0123456789abcdef";
-          out += "\\u00";
-          out += digits[c >> 4];
-          out += digits[c & 15];
-        }
+namespace {
+
+// The JSON library's own writer, for what it alone decides: numbers with a
+// fraction, and text beyond ASCII (its UTF-8 checks and replacement of
+// what is invalid). One per thread, kept: making one reads the locale.
+void appendDumped(std::string& out, const Json& value) {
+  thread_local std::string text;
+  thread_local nlohmann::detail::serializer<Json> writer(nlohmann::detail::output_adapter<char>(text), ' ',
+                                                         Json::error_handler_t::replace);
+  text.clear();
+  writer.dump(value, false, false, 0);
+  out += text;
+}
+
+// What a byte of a string needs: 0 nothing, 1 an escape, 2 the library.
+constexpr std::array<uint8_t, 256> kByteClass = [] {
+  std::array<uint8_t, 256> classes{};
+  for (int c = 0; c < 256; ++c) classes[c] = c < 0x20 || c == '"' || c == '\\' ? 1 : c >= 0x80 ? 2 : 0;
+  return classes;
+}();
+
+void appendString(std::string& out, const std::string& s) {
+  const size_t size = s.size();
+  for (size_t i = 0; i < size; ++i) {
+    if (kByteClass[static_cast<unsigned char>(s[i])] == 2) return appendDumped(out, Json(s));
+  }
+  out += '"';
+  size_t plain = 0;
+  for (size_t i = 0; i < size; ++i) {
+    const unsigned char c = static_cast<unsigned char>(s[i]);
+    if (kByteClass[c] == 0) continue;
+    out.append(s, plain, i - plain);
+    plain = i + 1;
+    switch (c) {
+      case '"': out += "\\\""; break;
+      case '\\': out += "\\\\"; break;
+      case '\b': out += "\\b"; break;
+      case '\t': out += "\\t"; break;
+      case '\n': out += "\\n"; break;
+      case '\f': out += "\\f"; break;
+      case '\r': out += "\\r"; break;
+      default: {
+        static const char digits[] = "0123456789abcdef";
+        const char escape[] = {'\\', 'u', '0', '0', digits[c >> 4], digits[c & 15]};
+        out.append(escape, sizeof escape);
       }
     }
-    out.append(s, plain, std::string::npos);
-    out += '"';
-  };
+  }
+  out.append(s, plain, std::string::npos);
+  out += '"';
+}
+
+template <class Integer>
+void appendInteger(std::string& out, Integer value) {
+  char digits[24];
+  auto end = std::to_chars(digits, digits + sizeof digits, value).ptr;
+  out.append(digits, end);
+}
+
+}  // namespace
+
+void appendJsonText(std::string& out, const Json& value) {
   switch (value.type()) {
     case Json::value_t::null: out += "null"; return;
     case Json::value_t::boolean: out += value.get<bool>() ? "true" : "false"; return;
-    case Json::value_t::number_integer: out += std::to_string(value.get<int64_t>()); return;
-    case Json::value_t::number_unsigned: out += std::to_string(value.get<uint64_t>()); return;
-    case Json::value_t::string: return appendString(value.get_ref<const std::string&>());
+    case Json::value_t::number_integer: return appendInteger(out, value.get<int64_t>());
+    case Json::value_t::number_unsigned: return appendInteger(out, value.get<uint64_t>());
+    case Json::value_t::string: return appendString(out, value.get_ref<const std::string&>());
     case Json::value_t::array: {
+      const auto& items = value.get_ref<const Json::array_t&>();
       out += '[';
-      bool first = true;
-      for (const Json& item : value) {
-        if (!first) out += ',';
-        first = false;
-        appendJsonText(out, item);
+      for (size_t i = 0; i < items.size(); ++i) {
+        if (i) out += ',';
+        appendJsonText(out, items[i]);
       }
       out += ']';
       return;
     }
     case Json::value_t::object: {
+      const auto& members = value.get_ref<const Json::object_t&>();
       out += '{';
       bool first = true;
-      for (auto it = value.begin(); it != value.end(); ++it) {
+      for (const auto& [key, member] : members) {
         if (!first) out += ',';
         first = false;
-        appendString(it.key());
+        appendString(out, key);
         out += ':';
-        appendJsonText(out, it.value());
+        appendJsonText(out, member);
       }
       out += '}';
       return;
     }
-    default: return dumped(value);  // floating point, binary
+    default: return appendDumped(out, value);  // floating point, binary
   }
 }
 
 std::string Record::toJsonLine(const std::string& os) const {
-  auto text = [](const Json& value) {
-    std::string out;
-    appendJsonText(out, value);
-    return out;
-  };
+  auto text = [](const Json& value) { return value.dump(-1, ' ', false, Json::error_handler_t::replace); };
   // A field named like one of the record's own keys takes its place in
   // toJson(); that rare line is made the long way.
   bool plain = fields.is_object() && !fields.contains("t") && !fields.contains("kind") &&
@@ -251,7 +276,11 @@ std::string Record::toJsonLine(const std::string& os) const {
   }
   // The fields' own object, opened up after "t" and "kind": they keep their
   // order, so this is the same text.
-  std::string out = "{\"t\":" + text(roundedTime(t)) + ",\"kind\":";
+  std::string out;
+  out.reserve(512);
+  out += "{\"t\":";
+  appendJsonText(out, roundedTime(t));
+  out += ",\"kind\":";
   appendJsonText(out, kind);
   if (!fields.empty()) {
     out += ',';
@@ -284,8 +313,17 @@ std::optional<Record> Record::fromJson(const Json& line) {
 }
 
 Json valueToJson(const NSObject* value) {
-  if (!value || dynamic_cast<const NSNull*>(value)) return nullptr;
+  // The most common kinds first: each kind asked about costs a type check.
+  if (!value) return nullptr;
   if (auto* s = dynamic_cast<const NSString*>(value)) return s->utf8();
+  if (auto* d = dynamic_cast<const NSDictionary*>(value)) {
+    JsonObjectBuilder out;
+    for (const auto& entry : *d) {
+      auto* key = dynamic_cast<const NSString*>(entry.key.get());
+      out.set(key ? key->utf8() : entry.key->description(), valueToJson(entry.value.get()));
+    }
+    return out.take();
+  }
   if (auto* n = dynamic_cast<const NSNumber*>(value)) {
     switch (n->kind()) {
       case NSNumber::Kind::Bool:
@@ -308,14 +346,7 @@ Json valueToJson(const NSObject* value) {
     for (const Id& item : *a) out.push_back(valueToJson(item.get()));
     return out;
   }
-  if (auto* d = dynamic_cast<const NSDictionary*>(value)) {
-    JsonObjectBuilder out;
-    for (const auto& entry : *d) {
-      auto* key = dynamic_cast<const NSString*>(entry.key.get());
-      out.set(key ? key->utf8() : entry.key->description(), valueToJson(entry.value.get()));
-    }
-    return out.take();
-  }
+  if (dynamic_cast<const NSNull*>(value)) return nullptr;
   if (auto* date = dynamic_cast<const NSDate*>(value)) return formatISO8601(date->timeIntervalSince1970());
   if (auto* m = dynamic_cast<const OrvelNotificationMessage*>(value)) return valueToJson(m->convertDictionary().get());
   if (auto* c = dynamic_cast<const OrvelNotificationContent*>(value)) return valueToJson(c->convertDictionary().get());
