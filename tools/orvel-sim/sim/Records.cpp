@@ -6,6 +6,7 @@
 #include <cinttypes>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <sstream>
 
@@ -188,18 +189,52 @@ constexpr std::array<uint8_t, 256> kByteClass = [] {
   return classes;
 }();
 
-void appendString(std::string& out, const std::string& s) {
+// Whether none of eight bytes needs anything: none below 0x20, none from
+// 0x80, no quote and no backslash.
+bool plainWord(uint64_t x) {
+  constexpr uint64_t ones = 0x0101010101010101ULL, high = 0x8080808080808080ULL;
+  const uint64_t quote = x ^ (ones * '"'), backslash = x ^ (ones * '\\');
+  const uint64_t control = (x - ones * 0x20) & ~x;
+  const uint64_t quotes = (quote - ones) & ~quote, backslashes = (backslash - ones) & ~backslash;
+  return ((x | control | quotes | backslashes) & high) == 0;
+}
+
+// The first byte of `s` from `from` that needs more than copying.
+size_t plainUntil(const std::string& s, size_t from) {
   const size_t size = s.size();
-  for (size_t i = 0; i < size; ++i) {
-    if (kByteClass[static_cast<unsigned char>(s[i])] == 2) return appendDumped(out, Json(s));
+  size_t i = from;
+  for (uint64_t word; i + 8 <= size; i += 8) {
+    std::memcpy(&word, s.data() + i, 8);
+    if (!plainWord(word)) break;
+  }
+  while (i < size && kByteClass[static_cast<unsigned char>(s[i])] == 0) ++i;
+  return i;
+}
+
+// `s` as a JSON string, then `after` (0: nothing).
+void appendString(std::string& out, const std::string& s, char after = 0) {
+  const size_t size = s.size(), start = out.size();
+  size_t i = plainUntil(s, 0);
+  if (i == size) {
+    // Plain text, the common case: written in one piece.
+    out.resize(start + size + 2 + (after ? 1 : 0));
+    char* p = out.data() + start;
+    *p++ = '"';
+    std::memcpy(p, s.data(), size);
+    p[size] = '"';
+    if (after) p[size + 1] = after;
+    return;
   }
   out += '"';
-  size_t plain = 0;
-  for (size_t i = 0; i < size; ++i) {
+  out.append(s, 0, i);
+  for (size_t plain = i; i < size; plain = i) {
     const unsigned char c = static_cast<unsigned char>(s[i]);
-    if (kByteClass[c] == 0) continue;
-    out.append(s, plain, i - plain);
-    plain = i + 1;
+    if (kByteClass[c] == 2) {
+      out.resize(start);
+      appendDumped(out, Json(s));
+      if (after) out += after;
+      return;
+    }
     switch (c) {
       case '"': out += "\\\""; break;
       case '\\': out += "\\\\"; break;
@@ -214,9 +249,12 @@ void appendString(std::string& out, const std::string& s) {
         out.append(escape, sizeof escape);
       }
     }
+    plain = i + 1;
+    i = plainUntil(s, plain);
+    out.append(s, plain, i - plain);
   }
-  out.append(s, plain, std::string::npos);
   out += '"';
+  if (after) out += after;
 }
 
 template <class Integer>
@@ -252,8 +290,7 @@ void appendJsonText(std::string& out, const Json& value) {
       for (const auto& [key, member] : members) {
         if (!first) out += ',';
         first = false;
-        appendString(out, key);
-        out += ':';
+        appendString(out, key, ':');
         appendJsonText(out, member);
       }
       out += '}';

@@ -269,6 +269,8 @@ TEST(ScenarioReading, RecordTextIsTheJsonLibrarysCompactText) {
     const std::string one(1, static_cast<char>(b));
     same(one);
     same("a" + one + "b\\\"" + one);
+    // Long text is read eight bytes at a time: the byte at every place in a word.
+    for (size_t at = 0; at < 17; ++at) same(std::string(at, 'x') + one + std::string(17 - at, '~'));
     same(Json{{one, one}});
   }
   // Valid and invalid UTF-8, cut sequences, the replacement character.
