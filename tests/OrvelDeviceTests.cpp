@@ -62,6 +62,13 @@ TEST_F(DeviceTest, NonStringsCountAsEarlierAndTheVersionIsReadEachCall) {
   EXPECT_EQ(OrvelDevice::versionCompare(lit<"12.0">()), 0);
   runOn("12.0.1");
   EXPECT_EQ(OrvelDevice::versionCompare(lit<"12.0">()), 1);
+  // Answers already given follow the system back and forth.
+  runOn("12.0");
+  EXPECT_EQ(OrvelDevice::versionCompare(lit<"12.0">()), 0);
+  auto changing = NSMutableString::string("12.0");
+  EXPECT_EQ(OrvelDevice::versionCompare(changing), 0);
+  changing->appendString(lit<".1">());
+  EXPECT_EQ(OrvelDevice::versionCompare(changing), -1);
 }
 
 TEST_F(DeviceTest, HexRendersEveryByteAsTwoUpperCaseDigits) {

@@ -1,6 +1,7 @@
 #include "orvel/OrvelDevice.h"
 
 #include <string>
+#include <vector>
 
 #include "UIKit/UIDevice.h"
 
@@ -30,11 +31,9 @@ objc::Class OrvelDevice::class_() {
   return c;
 }
 
-int64_t OrvelDevice::versionCompare(NSObject* version) {
-  NSString* other = objc::asString(version);
-  if (!other) return 1;
-  Ref<NSString> system = objc::UIDevice::currentDevice()->systemVersion();
+namespace {
 
+int64_t compareVersions(NSString* system, NSString* other) {
   // "10.0a2" reads as the numeric version "10.0" with the suffix number 2.
   Ref<NSArray> systemParts = system->componentsSeparatedByString("a");
   Ref<NSArray> otherParts = other->componentsSeparatedByString("a");
@@ -52,6 +51,31 @@ int64_t OrvelDevice::versionCompare(NSObject* version) {
   if (systemParts->count() != otherParts->count()) return systemParts->count() < otherParts->count() ? 1 : -1;
   if (systemParts->count() == 1) return 0;
   return threeWay(partAt(systemParts, 1)->intValue(), partAt(otherParts, 1)->intValue());
+}
+
+}  // namespace
+
+int64_t OrvelDevice::versionCompare(NSObject* version) {
+  NSString* other = objc::asString(version);
+  if (!other) return 1;
+  Ref<NSString> system = objc::UIDevice::currentDevice()->systemVersion();
+  // The callbacks ask about the same few versions for every notification:
+  // the latest answers are kept, per thread (no lock), since two versions
+  // always compare the same.
+  struct Answer {
+    std::string system, other;
+    int64_t order;
+  };
+  thread_local std::vector<Answer> answers;
+  const std::string& systemText = system->utf8();
+  const std::string& otherText = other->utf8();
+  for (const Answer& a : answers) {
+    if (a.system == systemText && a.other == otherText) return a.order;
+  }
+  const int64_t order = compareVersions(system.get(), other);
+  if (answers.size() == 8) answers.erase(answers.begin());
+  answers.push_back(Answer{systemText, otherText, order});
+  return order;
 }
 
 Ref<NSString> OrvelDevice::hexStringByData(NSObject* data) {
