@@ -296,6 +296,21 @@ void JsonObjectBuilder::set(std::string key, Json value) {
   // The ordered map is a vector of members underneath; working on that
   // directly skips the linear search for the key.
   auto& members = static_cast<std::vector<Json::object_t::value_type>&>(object_.get_ref<Json::object_t&>());
+  // Most objects are small: their keys are compared one by one, and only a
+  // larger one is given an index.
+  if (members.size() < kIndexedFrom) {
+    for (auto& member : members) {
+      if (member.first == key) {
+        member.second = std::move(value);
+        return;
+      }
+    }
+    members.emplace_back(std::move(key), std::move(value));
+    if (members.size() == kIndexedFrom) {
+      for (size_t i = 0; i < members.size(); ++i) index_.emplace(members[i].first, i);
+    }
+    return;
+  }
   auto [at, added] = index_.try_emplace(key, members.size());
   if (added) {
     members.emplace_back(std::move(key), std::move(value));

@@ -29,6 +29,8 @@ class JsonObjectBuilder {
   Json take() { return std::move(object_); }
 
  private:
+  static constexpr size_t kIndexedFrom = 16;
+
   Json object_ = Json::object();
   std::unordered_map<std::string, size_t> index_;
 };

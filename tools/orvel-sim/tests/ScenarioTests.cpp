@@ -258,6 +258,26 @@ TEST(ScenarioReading, EveryShippedExampleIsValid) {
 
 }  // namespace
 
+TEST(ScenarioReading, AnObjectBuiltKeepsAKeysFirstPlaceAndItsLastValue) {
+  // Small objects and ones large enough to be indexed, keys given again on
+  // both sides of that size.
+  for (size_t size : {3u, 15u, 16u, 40u}) {
+    JsonObjectBuilder builder;
+    for (size_t i = 0; i < size; ++i) {
+      builder.set("k" + std::to_string(i), i);
+      if (i == 1 || i == 20) builder.set("k0", "again " + std::to_string(i));
+    }
+    builder.set("k1", "last");
+    Json object = builder.take();
+    ASSERT_EQ(object.size(), size);
+    size_t place = 0;
+    for (auto it = object.begin(); it != object.end(); ++it, ++place) EXPECT_EQ(it.key(), "k" + std::to_string(place));
+    EXPECT_EQ(object["k0"], size > 20 ? "again 20" : "again 1");
+    EXPECT_EQ(object["k1"], "last");
+    EXPECT_EQ(object["k" + std::to_string(size - 1)], size - 1);
+  }
+}
+
 TEST(ScenarioReading, RecordTextIsTheJsonLibrarysCompactText) {
   auto same = [](const Json& value) {
     std::string fast;
