@@ -130,10 +130,11 @@ Ref<NSString> Device::push(NSDictionary* payload, NSString* identifier, const Pu
   } catch (const Exception& e) {
     throw Exception(kInvalidArgumentException, "the payload is not JSON: " + e.reason());
   }
-  if (json.size() > kMaxPayloadBytes) {
+  const size_t limit = attributes.pushType == "voip" ? kMaxVoipPayloadBytes : kMaxPayloadBytes;
+  if (json.size() > limit) {
     throw Exception(kInvalidArgumentException, "the payload is " + std::to_string(json.size()) +
                                                    " bytes of JSON; the push service refuses more than " +
-                                                   std::to_string(kMaxPayloadBytes));
+                                                   std::to_string(limit));
   }
   Ref<NSString> id = identifier ? cast<NSString>(identifier->copy()) : impl_->newIdentifier();
   Ref<NSDictionary> own = cast<NSDictionary>(payload->copy());

@@ -187,7 +187,7 @@ struct Server::Impl {
 
   // Main thread.
   void deliver(const PushNotification& n) {
-    session.deliver(n.payloadDictionary.get(), n.apnsId, {n.collapseId, n.priority});
+    session.deliver(n.payloadDictionary.get(), n.apnsId, {n.collapseId, n.priority, n.pushType});
   }
 
   // ---- any thread ----

@@ -343,6 +343,14 @@ TEST(SimServeControl, StepsAndABadLineAreAnsweredInTheRecordStreamAndServingGoes
   EXPECT_EQ(answer.first, 200);
   EXPECT_TRUE(serving.waitFor([&](const Json& r) { return r.value("id", "") == answer.second; }).is_object());
 
+  // A VoIP payload may be longer than an alert's; once accepted it reaches
+  // the device like any other.
+  const std::string call = R"({"aps":{"alert":"call"},"pad":")" + std::string(4500, 'v') + R"("})";
+  const std::pair<int, std::string> voip = curlH2c(banner.value("url", ""), call,
+                                                   "-H 'apns-push-type: voip' -H 'apns-topic: com.orvel.sample.voip'");
+  EXPECT_EQ(voip.first, 200);
+  EXPECT_TRUE(serving.waitFor([&](const Json& r) { return r.value("id", "") == voip.second; }).is_object());
+
   serving.signal(SIGTERM);
   EXPECT_EQ(serving.wait(), 1) << "SIGTERM ends the service; the bad lines make the status 1";
 }

@@ -109,6 +109,8 @@ struct PushAttributes {
   // "apns-priority": a background push (content-available and nothing to
   // show) sent with priority 5 spends the background budget.
   int priority = 10;
+  // "apns-push-type": a "voip" payload may be up to kMaxVoipPayloadBytes.
+  std::string pushType;
 };
 
 // While the application is active, a visible push that also asks for
@@ -149,6 +151,7 @@ class Device {
   static constexpr double kFetchCompletionLimit = 30;
   // The largest remote payload, as serialised JSON.
   static constexpr size_t kMaxPayloadBytes = 4096;
+  static constexpr size_t kMaxVoipPayloadBytes = 5120;
 
   explicit Device(DeviceOptions options = {});
   // Detaches from the application object and the notification centre and
@@ -252,7 +255,8 @@ class Device {
   // into the background, but not a force-quit one.
   // Returns the notification's identifier (`identifier` when given, else a
   // new one). Raises NSInvalidArgumentException, and delivers nothing, for
-  // a payload over kMaxPayloadBytes of JSON or one that JSON cannot hold.
+  // a payload over kMaxPayloadBytes of JSON (kMaxVoipPayloadBytes for the
+  // push type "voip") or one that JSON cannot hold.
   Ref<NSString> push(NSDictionary* payload, NSString* identifier = nullptr);
   // The same, with what the push service said of it. A priority-5
   // background push beyond the budget (kBackgroundBudget in any
