@@ -68,7 +68,7 @@ Json triggerToJson(const UNNotificationTrigger* trigger) {
 }
 
 Json contentToJson(const UNNotificationContent* c) {
-  Json out = Json::object();
+  Json out = objectWithRoom(12);
   putString(out, "title", c->title());
   putString(out, "subtitle", c->subtitle());
   putString(out, "body", c->body());
@@ -85,7 +85,7 @@ Json contentToJson(const UNNotificationContent* c) {
 }
 
 Json requestToJson(const UNNotificationRequest* r) {
-  Json out = Json::object();
+  Json out = objectWithRoom(4);  // and "date" for a delivered notification
   putString(out, "identifier", r->identifier());
   if (r->content()) out["content"] = contentToJson(r->content());
   if (r->trigger()) out["trigger"] = triggerToJson(r->trigger());
@@ -93,7 +93,7 @@ Json requestToJson(const UNNotificationRequest* r) {
 }
 
 Json localToJson(const UILocalNotification* n) {
-  Json out = Json::object();
+  Json out = objectWithRoom(10);
   putString(out, "alertTitle", n->alertTitle());
   putString(out, "alertBody", n->alertBody());
   putString(out, "soundName", n->soundName());
@@ -355,6 +355,7 @@ Json valueToJson(const NSObject* value) {
   if (auto* s = dynamic_cast<const NSString*>(value)) return s->utf8();
   if (auto* d = dynamic_cast<const NSDictionary*>(value)) {
     JsonObjectBuilder out;
+    out.reserve(d->count());
     for (const auto& entry : *d) {
       auto* key = dynamic_cast<const NSString*>(entry.key.get());
       out.set(key ? key->utf8() : entry.key->description(), valueToJson(entry.value.get()));

@@ -16,7 +16,9 @@ struct SampleHost::State {
   Recorder* recorder;
 
   void callback(const char* selector, Json args, Json completion = Json()) const {
-    Json fields{{"call", selector}, {"args", std::move(args)}};
+    Json fields = objectWithRoom(3);
+    fields["call"] = selector;
+    fields["args"] = std::move(args);
     if (!completion.is_null()) fields["completion"] = std::move(completion);
     recorder->add("host", std::move(fields));
   }
@@ -233,7 +235,9 @@ SampleHost::SampleHost(HostConfig config, Recorder& recorder)
   for (NSString* name : {OrvelDidRegisterRemoteNotification, OrvelFailedRegisterRemoteNotification,
                          OrvelDidReceiveMessageNotification}) {
     observers_.push_back(center->addObserverForName(name, nullptr, nullptr, [state = state_](NSNotification* n) {
-      Json fields{{"name", n->name()->utf8()}, {"object", valueToJson(n->object())}};
+      Json fields = objectWithRoom(4);
+      fields["name"] = n->name()->utf8();
+      fields["object"] = valueToJson(n->object());
       // The dictionary form leaves type 0 out; the record always says it.
       if (auto* message = cast<OrvelNotificationMessage>(n->object())) {
         fields["type"] = static_cast<uint64_t>(message->notificationMessageType());

@@ -43,8 +43,13 @@ std::string hexOf(NSData* data) {
 Json exchangeFields(const ProviderExchange& x) {
   Json headers = Json::object();
   for (const ProviderHeader& h : x.headers) headers[h.name] = h.value;
-  Json fields{{"connection", x.connection}, {"stream", x.stream}, {"method", x.method}, {"path", x.path},
-              {"headers", headers},         {"status", x.status}};
+  Json fields = objectWithRoom(10);  // and the payload
+  fields["connection"] = x.connection;
+  fields["stream"] = x.stream;
+  fields["method"] = x.method;
+  fields["path"] = x.path;
+  fields["headers"] = std::move(headers);
+  fields["status"] = x.status;
   if (!x.reason.empty()) fields["reason"] = x.reason;
   if (!x.detail.empty()) fields["detail"] = x.detail;
   fields["apns-id"] = x.apnsId;
