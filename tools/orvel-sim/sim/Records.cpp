@@ -9,6 +9,8 @@
 #include <cstring>
 #include <filesystem>
 #include <sstream>
+#include <unordered_map>
+#include <typeinfo>
 
 #include "Device/Device.h"
 #include "UIKit/UIKit.h"
@@ -349,71 +351,138 @@ std::optional<Record> Record::fromJson(const Json& line) {
   return r;
 }
 
+namespace {
+
+// What valueToJson makes of an object: the first of these its dynamic type
+// is, in this order.
+enum class ValueKind {
+  String, Dictionary, Number, Data, Error, Array, Null, Date, Message, MessageContent, Notification,
+  Response, Request, Content, Trigger, Attachment, Local, Settings, Block, Other
+};
+
+ValueKind classify(const NSObject* value) {
+  if (dynamic_cast<const NSString*>(value)) return ValueKind::String;
+  if (dynamic_cast<const NSDictionary*>(value)) return ValueKind::Dictionary;
+  if (dynamic_cast<const NSNumber*>(value)) return ValueKind::Number;
+  if (dynamic_cast<const NSData*>(value)) return ValueKind::Data;
+  if (dynamic_cast<const NSError*>(value)) return ValueKind::Error;
+  if (dynamic_cast<const NSArray*>(value)) return ValueKind::Array;
+  if (dynamic_cast<const NSNull*>(value)) return ValueKind::Null;
+  if (dynamic_cast<const NSDate*>(value)) return ValueKind::Date;
+  if (dynamic_cast<const OrvelNotificationMessage*>(value)) return ValueKind::Message;
+  if (dynamic_cast<const OrvelNotificationContent*>(value)) return ValueKind::MessageContent;
+  if (dynamic_cast<const UNNotification*>(value)) return ValueKind::Notification;
+  if (dynamic_cast<const UNNotificationResponse*>(value)) return ValueKind::Response;
+  if (dynamic_cast<const UNNotificationRequest*>(value)) return ValueKind::Request;
+  if (dynamic_cast<const UNNotificationContent*>(value)) return ValueKind::Content;
+  if (dynamic_cast<const UNNotificationTrigger*>(value)) return ValueKind::Trigger;
+  if (dynamic_cast<const UNNotificationAttachment*>(value)) return ValueKind::Attachment;
+  if (dynamic_cast<const UILocalNotification*>(value)) return ValueKind::Local;
+  if (dynamic_cast<const UIUserNotificationSettings*>(value)) return ValueKind::Settings;
+  if (dynamic_cast<const NSBlock*>(value)) return ValueKind::Block;
+  return ValueKind::Other;
+}
+
+// Classified once per type and thread: the chain of type checks costs far
+// more than the lookup, and records convert the same few types over and
+// over.
+ValueKind kindOf(const NSObject* value) {
+  thread_local std::unordered_map<const std::type_info*, ValueKind> known;
+  const std::type_info* type = &typeid(*value);
+  if (auto it = known.find(type); it != known.end()) return it->second;
+  return known.emplace(type, classify(value)).first->second;
+}
+
+}  // namespace
+
 Json valueToJson(const NSObject* value) {
-  // The most common kinds first: each kind asked about costs a type check.
   if (!value) return nullptr;
-  if (auto* s = dynamic_cast<const NSString*>(value)) return s->utf8();
-  if (auto* d = dynamic_cast<const NSDictionary*>(value)) {
-    JsonObjectBuilder out;
-    out.reserve(d->count());
-    for (const auto& entry : *d) {
-      auto* key = dynamic_cast<const NSString*>(entry.key.get());
-      out.set(key ? key->utf8() : entry.key->description(), valueToJson(entry.value.get()));
+  switch (kindOf(value)) {
+    case ValueKind::String:
+      return static_cast<const NSString*>(value)->utf8();
+    case ValueKind::Dictionary: {
+      auto* d = static_cast<const NSDictionary*>(value);
+      JsonObjectBuilder out;
+      out.reserve(d->count());
+      for (const auto& entry : *d) {
+        const NSObject* key = entry.key.get();
+        out.set(kindOf(key) == ValueKind::String ? static_cast<const NSString*>(key)->utf8() : key->description(),
+                valueToJson(entry.value.get()));
+      }
+      return out.take();
     }
-    return out.take();
-  }
-  if (auto* n = dynamic_cast<const NSNumber*>(value)) {
-    switch (n->kind()) {
-      case NSNumber::Kind::Bool:
-        return n->boolValue();
-      case NSNumber::Kind::Signed:
-        return n->integerValue();
-      case NSNumber::Kind::Unsigned:
-        return n->unsignedIntegerValue();
-      case NSNumber::Kind::Double:
-        if (!std::isfinite(n->doubleValue())) return n->description();
-        return n->doubleValue();
+    case ValueKind::Number: {
+      auto* n = static_cast<const NSNumber*>(value);
+      switch (n->kind()) {
+        case NSNumber::Kind::Bool:
+          return n->boolValue();
+        case NSNumber::Kind::Signed:
+          return n->integerValue();
+        case NSNumber::Kind::Unsigned:
+          return n->unsignedIntegerValue();
+        case NSNumber::Kind::Double:
+          if (!std::isfinite(n->doubleValue())) return n->description();
+          return n->doubleValue();
+      }
+      return nameOf(value);
     }
-  }
-  if (auto* d = dynamic_cast<const NSData*>(value)) return hex(d);
-  if (auto* e = dynamic_cast<const NSError*>(value)) {
-    return Json{{"domain", e->domain() ? e->domain()->utf8() : ""}, {"code", e->code()}};
-  }
-  if (auto* a = dynamic_cast<const NSArray*>(value)) {
-    Json out = Json::array();
-    for (const Id& item : *a) out.push_back(valueToJson(item.get()));
-    return out;
-  }
-  if (dynamic_cast<const NSNull*>(value)) return nullptr;
-  if (auto* date = dynamic_cast<const NSDate*>(value)) return formatISO8601(date->timeIntervalSince1970());
-  if (auto* m = dynamic_cast<const OrvelNotificationMessage*>(value)) return valueToJson(m->convertDictionary().get());
-  if (auto* c = dynamic_cast<const OrvelNotificationContent*>(value)) return valueToJson(c->convertDictionary().get());
-  if (auto* n = dynamic_cast<const UNNotification*>(value)) {
-    Json out = n->request() ? requestToJson(n->request()) : Json::object();
-    if (n->date()) out["date"] = formatISO8601(n->date()->timeIntervalSince1970());
-    return out;
-  }
-  if (auto* r = dynamic_cast<const UNNotificationResponse*>(value)) {
-    Json out = Json::object();
-    putString(out, "actionIdentifier", r->actionIdentifier());
-    out["notification"] = valueToJson(r->notification());
-    return out;
-  }
-  if (auto* r = dynamic_cast<const UNNotificationRequest*>(value)) return requestToJson(r);
-  if (auto* c = dynamic_cast<const UNNotificationContent*>(value)) return contentToJson(c);
-  if (auto* t = dynamic_cast<const UNNotificationTrigger*>(value)) return triggerToJson(t);
-  if (auto* a = dynamic_cast<const UNNotificationAttachment*>(value)) {
-    Json out = Json::object();
-    putString(out, "identifier", a->identifier());
-    putString(out, "type", a->type());
-    if (a->URL() && a->URL()->path()) {
-      out["file"] = std::filesystem::path(a->URL()->path()->utf8()).filename().string();
+    case ValueKind::Data:
+      return hex(static_cast<const NSData*>(value));
+    case ValueKind::Error: {
+      auto* e = static_cast<const NSError*>(value);
+      return Json{{"domain", e->domain() ? e->domain()->utf8() : ""}, {"code", e->code()}};
     }
-    return out;
+    case ValueKind::Array: {
+      Json out = Json::array();
+      for (const Id& item : *static_cast<const NSArray*>(value)) out.push_back(valueToJson(item.get()));
+      return out;
+    }
+    case ValueKind::Null:
+      return nullptr;
+    case ValueKind::Date:
+      return formatISO8601(static_cast<const NSDate*>(value)->timeIntervalSince1970());
+    case ValueKind::Message:
+      return valueToJson(static_cast<const OrvelNotificationMessage*>(value)->convertDictionary().get());
+    case ValueKind::MessageContent:
+      return valueToJson(static_cast<const OrvelNotificationContent*>(value)->convertDictionary().get());
+    case ValueKind::Notification: {
+      auto* n = static_cast<const UNNotification*>(value);
+      Json out = n->request() ? requestToJson(n->request()) : Json::object();
+      if (n->date()) out["date"] = formatISO8601(n->date()->timeIntervalSince1970());
+      return out;
+    }
+    case ValueKind::Response: {
+      auto* r = static_cast<const UNNotificationResponse*>(value);
+      Json out = Json::object();
+      putString(out, "actionIdentifier", r->actionIdentifier());
+      out["notification"] = valueToJson(r->notification());
+      return out;
+    }
+    case ValueKind::Request:
+      return requestToJson(static_cast<const UNNotificationRequest*>(value));
+    case ValueKind::Content:
+      return contentToJson(static_cast<const UNNotificationContent*>(value));
+    case ValueKind::Trigger:
+      return triggerToJson(static_cast<const UNNotificationTrigger*>(value));
+    case ValueKind::Attachment: {
+      auto* a = static_cast<const UNNotificationAttachment*>(value);
+      Json out = Json::object();
+      putString(out, "identifier", a->identifier());
+      putString(out, "type", a->type());
+      if (a->URL() && a->URL()->path()) {
+        out["file"] = std::filesystem::path(a->URL()->path()->utf8()).filename().string();
+      }
+      return out;
+    }
+    case ValueKind::Local:
+      return localToJson(static_cast<const UILocalNotification*>(value));
+    case ValueKind::Settings:
+      return Json{{"types", static_cast<const UIUserNotificationSettings*>(value)->types()}};
+    case ValueKind::Block:
+      return "<block>";
+    case ValueKind::Other:
+      break;
   }
-  if (auto* l = dynamic_cast<const UILocalNotification*>(value)) return localToJson(l);
-  if (auto* s = dynamic_cast<const UIUserNotificationSettings*>(value)) return Json{{"types", s->types()}};
-  if (dynamic_cast<const NSBlock*>(value)) return "<block>";
   return nameOf(value);
 }
 
