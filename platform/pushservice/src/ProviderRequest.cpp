@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cctype>
 #include <charconv>
+#include <cstring>
 
 #include "Foundation/NSJSONSerialization.h"
 #include "Foundation/NSNumber.h"
@@ -114,8 +115,17 @@ bool isCanonicalUUID(std::string_view text) {
 }
 
 std::string newApnsId() {
+  // The generator is asked for many identifiers' bytes at once: one call
+  // per request cost more than the rest of making the identifier.
+  thread_local unsigned char pool[4096];
+  thread_local size_t used = sizeof pool;
   unsigned char bytes[16];
-  openssl::check(RAND_bytes(bytes, sizeof bytes) == 1, "a random apns-id");
+  if (used == sizeof pool) {
+    openssl::check(RAND_bytes(pool, sizeof pool) == 1, "a random apns-id");
+    used = 0;
+  }
+  std::memcpy(bytes, pool + used, sizeof bytes);
+  used += sizeof bytes;
   bytes[6] = static_cast<unsigned char>((bytes[6] & 0x0f) | 0x40);  // version 4
   bytes[8] = static_cast<unsigned char>((bytes[8] & 0x3f) | 0x80);  // variant 10
   static constexpr char kDigits[] = "0123456789abcdef";

@@ -1,5 +1,6 @@
 // The verdict on a provider request, apart from any transport.
 #include <functional>
+#include <set>
 
 #include "Foundation/NSString.h"
 #include "Refusals.h"
@@ -174,6 +175,14 @@ TEST(ProviderIdentifiers, GeneratedIdentifiersAreCanonicalAndDistinct) {
   EXPECT_TRUE(isCanonicalUUID(a)) << a;
   EXPECT_NE(a, b);
   EXPECT_EQ(a[14], '4') << "version 4";
+  // Many in a row (the random bytes are drawn in blocks), all different.
+  std::set<std::string> many;
+  for (int i = 0; i < 1000; ++i) {
+    std::string id = newApnsId();
+    EXPECT_TRUE(isCanonicalUUID(id) && id[14] == '4' && std::string("89ab").find(id[19]) != std::string::npos) << id;
+    many.insert(std::move(id));
+  }
+  EXPECT_EQ(many.size(), 1000u);
   EXPECT_FALSE(isCanonicalUUID("eabeae54-14a8-11e5-b60b-1697f925ec7"));
   EXPECT_FALSE(isCanonicalUUID("eabeae5414a811e5b60b1697f925ec7b"));
   EXPECT_FALSE(isCanonicalUUID("gabeae54-14a8-11e5-b60b-1697f925ec7b"));
