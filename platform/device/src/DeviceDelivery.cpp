@@ -124,15 +124,17 @@ Ref<NSString> Device::push(NSDictionary* payload, NSString* identifier) { return
 Ref<NSString> Device::push(NSDictionary* payload, NSString* identifier, const PushAttributes& attributes) {
   Impl::StepScope step(*impl_);
   if (!payload) throw Exception(kInvalidArgumentException, "a remote notification needs a payload");
-  std::string json;
-  try {
-    json = JSONSerialize(payload);
-  } catch (const Exception& e) {
-    throw Exception(kInvalidArgumentException, "the payload is not JSON: " + e.reason());
+  size_t bytes = attributes.payloadBytes;
+  if (!bytes) {
+    try {
+      bytes = JSONSerialize(payload).size();
+    } catch (const Exception& e) {
+      throw Exception(kInvalidArgumentException, "the payload is not JSON: " + e.reason());
+    }
   }
   const size_t limit = attributes.pushType == "voip" ? kMaxVoipPayloadBytes : kMaxPayloadBytes;
-  if (json.size() > limit) {
-    throw Exception(kInvalidArgumentException, "the payload is " + std::to_string(json.size()) +
+  if (bytes > limit) {
+    throw Exception(kInvalidArgumentException, "the payload is " + std::to_string(bytes) +
                                                    " bytes of JSON; the push service refuses more than " +
                                                    std::to_string(limit));
   }

@@ -20,16 +20,16 @@ std::vector<std::string> localChanges(Device& device, const std::string& reason)
 void collapseOnAList(Device& device, const std::string& list) {
   device.setState(AppState::Background);
   device.clearRecords();
-  device.push(json(kVisible), str("first").get(), {"score", 10, ""});
-  device.push(json(kVisible), str("other").get(), {"weather", 10, ""});
-  device.push(json(kVisible), str("second").get(), {"score", 10, ""});
+  device.push(json(kVisible), str("first").get(), {"score", 10, "", 0});
+  device.push(json(kVisible), str("other").get(), {"weather", 10, "", 0});
+  device.push(json(kVisible), str("second").get(), {"score", 10, "", 0});
   EXPECT_EQ(device.deliveredIdentifiers(), (std::vector<std::string>{"other", "second"}));
   EXPECT_EQ(localChanges(device, "collapsed"), std::vector<std::string>{list + " removed first"});
 
   // One the user already took off the list is not looked for again.
   device.open("second");
   device.setState(AppState::Background);
-  device.push(json(kVisible), str("third").get(), {"score", 10, ""});
+  device.push(json(kVisible), str("third").get(), {"score", 10, "", 0});
   EXPECT_EQ(device.deliveredIdentifiers(), (std::vector<std::string>{"other", "third"}));
   EXPECT_EQ(localChanges(device, "collapsed").size(), 1u);
 }
@@ -52,9 +52,26 @@ TEST_F(DeviceTest, AVoipPushMayCarryMoreThanOthers) {
   device->setState(AppState::Background);
   auto padded = [](size_t bytes) { return json(R"({"aps":{"alert":"call"},"pad":")" + std::string(bytes, 'v') + "\"}"); };
   EXPECT_THROW(device->push(padded(4500).get(), str("alert").get()), Exception);
-  EXPECT_NO_THROW(device->push(padded(4500).get(), str("call").get(), {"", 10, "voip"}));
-  EXPECT_THROW(device->push(padded(5100).get(), str("long call").get(), {"", 10, "voip"}), Exception);
+  EXPECT_NO_THROW(device->push(padded(4500).get(), str("call").get(), {"", 10, "voip", 0}));
+  EXPECT_THROW(device->push(padded(5100).get(), str("long call").get(), {"", 10, "voip", 0}), Exception);
   EXPECT_EQ(device->deliveredIdentifiers(), std::vector<std::string>{"call"});
+}
+
+TEST_F(DeviceTest, ThePushServicesMeasureOfAPayloadIsTheOneThatCounts) {
+  useVersion("13.0");
+  launch(kFullHost);
+  device->setState(AppState::Background);
+  // "1e10" written again is "10000000000.0": 4,000 bytes as sent, more as
+  // the device writes them.
+  std::string numbers = "[1e10";
+  while (numbers.size() < 3960) numbers += ",1e10";
+  auto payload = json(R"({"aps":{"alert":"many"},"n":)" + numbers + "]}");
+  const size_t sent = numbers.size() + 25;
+  ASSERT_LE(sent, Device::kMaxPayloadBytes);
+  EXPECT_THROW(device->push(payload.get(), str("measured here").get()), Exception);
+  EXPECT_NO_THROW(device->push(payload.get(), str("as sent").get(), {"", 10, "", sent}));
+  EXPECT_THROW(device->push(payload.get(), str("too long").get(), {"", 10, "", 4097}), Exception);
+  EXPECT_EQ(device->deliveredIdentifiers(), std::vector<std::string>{"as sent"});
 }
 
 TEST_F(DeviceTest, PriorityFiveBackgroundPushesBeyondTheBudgetWaitAndOnlyTheLatestIsKept) {
@@ -62,14 +79,14 @@ TEST_F(DeviceTest, PriorityFiveBackgroundPushesBeyondTheBudgetWaitAndOnlyTheLate
   launch(kFullHost);
   device->setState(AppState::Background);
   takeCalls();
-  for (int i = 0; i < Device::kBackgroundBudget; ++i) device->push(json(kSilent), nullptr, {"", 5, ""});
+  for (int i = 0; i < Device::kBackgroundBudget; ++i) device->push(json(kSilent), nullptr, {"", 5, "", 0});
   EXPECT_EQ(takeCalls().size(), static_cast<size_t>(Device::kBackgroundBudget));
 
   device->advance(600);
-  device->push(json(kSilent), str("late").get(), {"", 5, ""});
-  device->push(json(kSilent), str("later").get(), {"", 5, ""});
+  device->push(json(kSilent), str("late").get(), {"", 5, "", 0});
+  device->push(json(kSilent), str("later").get(), {"", 5, "", 0});
   device->push(json(kSilent), str("urgent").get());  // priority 10 does not spend it
-  device->push(json(kVisible), str("shown").get(), {"", 5, ""});
+  device->push(json(kVisible), str("shown").get(), {"", 5, "", 0});
   EXPECT_EQ(takeCalls(), Calls{"fetch@background"}) << "only the priority-10 one";
   std::vector<std::string> budget;
   for (const DeviceRecord& r : device->records("budget")) budget.push_back(r.get("change") + " " + r.get("id"));

@@ -192,7 +192,7 @@ struct Server::Impl {
 
   // Main thread.
   void deliver(const PushNotification& n) {
-    session.deliver(n.payloadDictionary.get(), n.apnsId, {n.collapseId, n.priority, n.pushType});
+    session.deliver(n.payloadDictionary.get(), n.apnsId, {n.collapseId, n.priority, n.pushType, n.payload.size()});
   }
 
   // ---- any thread ----

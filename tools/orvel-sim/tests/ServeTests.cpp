@@ -350,6 +350,12 @@ TEST(SimServeControl, StepsAndABadLineAreAnsweredInTheRecordStreamAndServingGoes
                                                    "-H 'apns-push-type: voip' -H 'apns-topic: com.orvel.sample.voip'");
   EXPECT_EQ(voip.first, 200);
   EXPECT_TRUE(serving.waitFor([&](const Json& r) { return r.value("id", "") == voip.second; }).is_object());
+  // Its size is the text as sent, though written again it is longer.
+  std::string numbers = R"({"aps":{"alert":"numbers"},"n":[1e10)";
+  while (numbers.size() < 4000) numbers += ",1e10";
+  const std::pair<int, std::string> sent = curlH2c(banner.value("url", ""), numbers + "]}");
+  EXPECT_EQ(sent.first, 200);
+  EXPECT_TRUE(serving.waitFor([&](const Json& r) { return r.value("id", "") == sent.second; }).is_object());
 
   serving.signal(SIGTERM);
   EXPECT_EQ(serving.wait(), 1) << "SIGTERM ends the service; the bad lines make the status 1";

@@ -111,6 +111,11 @@ struct PushAttributes {
   int priority = 10;
   // "apns-push-type": a "voip" payload may be up to kMaxVoipPayloadBytes.
   std::string pushType;
+  // The payload's size as the push service measured it, the JSON text as
+  // the provider sent it; 0: the device measures the payload as it writes
+  // it. Text that was sent short ("1e10") can be longer written again, and
+  // what the service accepted is delivered.
+  size_t payloadBytes = 0;
 };
 
 // While the application is active, a visible push that also asks for
