@@ -153,7 +153,9 @@ class Output {
   void write(const Record& r, const std::string& version = "") {
     lastTime_ = std::max(lastTime_, r.t);
     if (json_) {
-      std::cout << r.toJsonLine(version) << '\n';
+      std::string line = r.toJsonLine(version);
+      line += '\n';
+      std::cout.write(line.data(), static_cast<std::streamsize>(line.size()));
       if (flushEachLine_) std::cout << std::flush;
     } else {
       timeline_.write(r);

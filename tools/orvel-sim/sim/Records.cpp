@@ -114,6 +114,16 @@ Json localToJson(const UILocalNotification* n) {
 // A completion value as the device writes it: empty for none, else a number.
 Json deviceValue(const std::string& text) {
   if (text.empty()) return nullptr;
+  // Mostly a whole number, read here as the JSON library reads one: without
+  // a sign as unsigned, with a minus sign as signed, no leading zeros.
+  const bool negative = text[0] == '-';
+  const std::string_view digits = std::string_view(text).substr(negative ? 1 : 0);
+  if (!digits.empty() && digits.size() <= 18 && (digits[0] != '0' || digits.size() == 1) &&
+      digits.find_first_not_of("0123456789") == std::string_view::npos) {
+    int64_t magnitude = 0;
+    std::from_chars(digits.data(), digits.data() + digits.size(), magnitude);
+    return negative ? Json(-magnitude) : Json(static_cast<uint64_t>(magnitude));
+  }
   Json parsed = Json::parse(text, nullptr, false);
   if (parsed.is_discarded()) return text;
   return parsed;

@@ -586,9 +586,10 @@ class Session::Run {
   // The server's address anywhere; the downloaded file's name where an
   // attachment names its file ("file": "download-" and six random
   // characters, then the extension).
+  static constexpr std::string_view kFileKey = "file";
   void replaceStrings(Json& value, bool isFile = false) {
     if (value.is_object()) {
-      for (auto it = value.begin(); it != value.end(); ++it) replaceStrings(it.value(), it.key() == "file");
+      for (auto it = value.begin(); it != value.end(); ++it) replaceStrings(it.value(), it.key() == kFileKey);
       return;
     }
     if (value.is_array()) {

@@ -278,6 +278,18 @@ TEST(ScenarioReading, AnObjectBuiltKeepsAKeysFirstPlaceAndItsLastValue) {
   }
 }
 
+TEST(ScenarioReading, ADeviceValueReadsAsTheJsonLibraryReadsIt) {
+  for (const char* text : {"0", "7", "-3", "-0", "4294967296", "999999999999999999", "18446744073709551615",
+                           "99999999999999999999", "007", "-", "1.5", "1e3", "abc", "7 ", "+7", "true"}) {
+    objc::DeviceRecord device{0, "badge", {{"value", text}}};
+    const Json value = fromDeviceRecord(device, 0).fields["value"];
+    Json expected = Json::parse(text, nullptr, false);
+    if (expected.is_discarded()) expected = text;
+    EXPECT_EQ(value.type(), expected.type()) << text;
+    EXPECT_EQ(value.dump(), expected.dump()) << text;
+  }
+}
+
 TEST(ScenarioReading, RecordTextIsTheJsonLibrarysCompactText) {
   auto same = [](const Json& value) {
     std::string fast;
