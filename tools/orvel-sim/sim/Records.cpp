@@ -9,8 +9,8 @@
 #include <cstring>
 #include <filesystem>
 #include <sstream>
-#include <unordered_map>
 #include <typeinfo>
+#include <unordered_map>
 
 #include "Device/Device.h"
 #include "UIKit/UIKit.h"
@@ -239,7 +239,7 @@ void appendString(std::string& out, const std::string& s, char after = 0) {
   }
   out += '"';
   out.append(s, 0, i);
-  for (size_t plain = i; i < size; plain = i) {
+  while (i < size) {
     const unsigned char c = static_cast<unsigned char>(s[i]);
     if (kByteClass[c] == 2) {
       out.resize(start);
@@ -261,7 +261,7 @@ void appendString(std::string& out, const std::string& s, char after = 0) {
         out.append(escape, sizeof escape);
       }
     }
-    plain = i + 1;
+    const size_t plain = i + 1;
     i = plainUntil(s, plain);
     out.append(s, plain, i - plain);
   }
@@ -331,12 +331,10 @@ std::string Record::toJsonLine(const std::string& os) const {
   appendJsonText(out, roundedTime(t));
   out += ",\"kind\":";
   appendJsonText(out, kind);
-  if (!fields.empty()) {
+  for (const auto& [key, member] : fields.get_ref<const Json::object_t&>()) {
     out += ',';
-    const size_t opened = out.size();
-    appendJsonText(out, fields);
-    out.erase(opened, 1);
-    out.pop_back();
+    appendString(out, key, ':');
+    appendJsonText(out, member);
   }
   if (!os.empty()) {
     out += ",\"os\":";
