@@ -1,5 +1,7 @@
 #include "UIKit/UIDevice.h"
 
+#include <array>
+#include <atomic>
 #include <cstdint>
 #include <cstdlib>
 #include <mutex>
@@ -11,6 +13,8 @@ struct VersionSetting {
   std::mutex lock;
   bool read = false;
   std::string version;
+  // Moves on with every change of the version, inside the lock.
+  std::atomic<uint64_t> generation{1};
 };
 VersionSetting& versionSetting() {
   static VersionSetting* v = new VersionSetting;
@@ -59,15 +63,22 @@ UIDevice* UIDevice::currentDevice() {
   return d;
 }
 
-Ref<NSString> UIDevice::systemVersion() const {
-  auto& v = versionSetting();
-  std::lock_guard<std::mutex> g(v.lock);
+namespace {
+// The version, read from the environment the first time; under v.lock.
+const std::string& currentVersion(VersionSetting& v) {
   if (!v.read) {
     const char* env = std::getenv("ORVEL_SYSTEM_VERSION");
     v.version = env && *env ? env : "13.0";
     v.read = true;
   }
-  return str(v.version);
+  return v.version;
+}
+}  // namespace
+
+Ref<NSString> UIDevice::systemVersion() const {
+  auto& v = versionSetting();
+  std::lock_guard<std::mutex> g(v.lock);
+  return str(currentVersion(v));
 }
 
 void UIDevice::setSystemVersion(std::string_view version) {
@@ -75,10 +86,31 @@ void UIDevice::setSystemVersion(std::string_view version) {
   std::lock_guard<std::mutex> g(v.lock);
   v.version = std::string(version);
   v.read = true;
+  v.generation.fetch_add(1, std::memory_order_release);
 }
 
+// Asked several times for every notification the device handles, always
+// about the same few versions: the latest answers are kept, per thread (no
+// lock), for as long as the system's version stays the same.
 bool UIDevice::systemVersionAtLeast(std::string_view version) {
-  return compareDottedVersions(currentDevice()->systemVersion()->utf8(), version) >= 0;
+  struct Answer {
+    uint64_t generation = 0;
+    std::string version;
+    bool atLeast = false;
+  };
+  thread_local std::array<Answer, 8> answers;
+  thread_local size_t next = 0;
+  auto& v = versionSetting();
+  const uint64_t generation = v.generation.load(std::memory_order_acquire);
+  for (const Answer& a : answers)
+    if (a.generation == generation && a.version == version) return a.atLeast;
+  bool atLeast;
+  {
+    std::lock_guard<std::mutex> g(v.lock);
+    atLeast = compareDottedVersions(currentVersion(v), version) >= 0;
+  }
+  answers[next++ % answers.size()] = Answer{generation, std::string(version), atLeast};
+  return atLeast;
 }
 
 }  // namespace objc
