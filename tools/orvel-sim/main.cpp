@@ -150,21 +150,28 @@ class Output {
   void heading(const std::string& text) {
     if (!json_) timeline_.heading(text);
   }
+  ~Output() { emit(); }
+
   void write(const Record& r, const std::string& version = "") {
     lastTime_ = std::max(lastTime_, r.t);
     if (json_) {
-      std::string line = r.toJsonLine(version);
-      line += '\n';
-      std::cout.write(line.data(), static_cast<std::streamsize>(line.size()));
-      if (flushEachLine_) std::cout << std::flush;
+      r.appendJsonLine(pending_, version);
+      pending_ += '\n';
+      if (flushEachLine_) {
+        emit();
+        std::cout << std::flush;
+      } else if (pending_.size() >= kPendingBytes) {
+        emit();
+      }
     } else {
       timeline_.write(r);
     }
-    if (r.kind == "expect") {
+    const std::string_view kind = r.kind;
+    if (kind == "expect") {
       ++checked_;
-      if (!r.fields.value("ok", false)) ++failed_;
+      if (!r.fields().value("ok", false)) ++failed_;
     }
-    if (r.kind == "error") stopped_ = r.fields.value("what", std::string());
+    if (kind == "error") stopped_ = r.fields().value("what", std::string());
   }
   void summary(const std::string& what) {
     if (json_) return;
@@ -187,10 +194,20 @@ class Output {
   bool json() const { return json_; }
   void flush() {
     if (!json_) timeline_.flush();
+    emit();
     std::cout << std::flush;
   }
 
  private:
+  // Lines not flushed one by one leave in pieces of about this size.
+  static constexpr size_t kPendingBytes = 1 << 16;
+
+  void emit() {
+    std::cout.write(pending_.data(), static_cast<std::streamsize>(pending_.size()));
+    pending_.clear();
+  }
+
+  std::string pending_;
   bool json_;
   bool flushEachLine_;
   Timeline timeline_;

@@ -44,71 +44,98 @@ std::string hex(const NSData* data) {
 
 std::string nameOf(const NSObject* object) { return object_getClassName(const_cast<NSObject*>(object)); }
 
-void putString(Json& out, const char* key, const NSString* value) {
-  if (value) out[key] = value->utf8();
+// The JSON library's own writer, for what it alone decides: numbers with a
+// fraction, and text beyond ASCII (its UTF-8 checks and replacement of
+// what is invalid). One per thread, kept: making one reads the locale.
+void appendDumped(std::string& out, const Json& value) {
+  thread_local std::string text;
+  thread_local nlohmann::detail::serializer<Json> writer(nlohmann::detail::output_adapter<char>(text), ' ',
+                                                         Json::error_handler_t::replace);
+  text.clear();
+  writer.dump(value, false, false, 0);
+  out += text;
 }
 
-Json triggerToJson(const UNNotificationTrigger* trigger) {
-  if (!trigger) return nullptr;
-  Json out = Json::object();
-  if (dynamic_cast<const UNPushNotificationTrigger*>(trigger)) {
-    out["kind"] = "push";
-  } else if (auto* t = dynamic_cast<const UNTimeIntervalNotificationTrigger*>(trigger)) {
-    out["kind"] = "timeInterval";
-    out["timeInterval"] = t->timeInterval();
-  } else if (auto* c = dynamic_cast<const UNCalendarNotificationTrigger*>(trigger)) {
-    out["kind"] = "calendar";
-    out["dateComponents"] = c->dateComponents() ? c->dateComponents()->description() : "";
-  } else if (auto* l = dynamic_cast<const UNLocationNotificationTrigger*>(trigger)) {
-    out["kind"] = "location";
-    if (l->region() && l->region()->identifier()) out["region"] = l->region()->identifier()->utf8();
-  } else {
-    out["kind"] = nameOf(trigger);
+// What a byte of a string needs: 0 nothing, 1 an escape, 2 the library.
+constexpr std::array<uint8_t, 256> kByteClass = [] {
+  std::array<uint8_t, 256> classes{};
+  for (int c = 0; c < 256; ++c) classes[c] = c < 0x20 || c == '"' || c == '\\' ? 1 : c >= 0x80 ? 2 : 0;
+  return classes;
+}();
+
+// Whether none of eight bytes needs anything: none below 0x20, none from
+// 0x80, no quote and no backslash.
+bool plainWord(uint64_t x) {
+  constexpr uint64_t ones = 0x0101010101010101ULL, high = 0x8080808080808080ULL;
+  const uint64_t quote = x ^ (ones * '"'), backslash = x ^ (ones * '\\');
+  const uint64_t control = (x - ones * 0x20) & ~x;
+  const uint64_t quotes = (quote - ones) & ~quote, backslashes = (backslash - ones) & ~backslash;
+  return ((x | control | quotes | backslashes) & high) == 0;
+}
+
+// The first byte of `s` from `from` that needs more than copying.
+size_t plainUntil(std::string_view s, size_t from) {
+  const size_t size = s.size();
+  size_t i = from;
+  for (uint64_t word; i + 8 <= size; i += 8) {
+    std::memcpy(&word, s.data() + i, 8);
+    if (!plainWord(word)) break;
   }
-  if (trigger->repeats()) out["repeats"] = true;
-  return out;
+  while (i < size && kByteClass[static_cast<unsigned char>(s[i])] == 0) ++i;
+  return i;
 }
 
-Json contentToJson(const UNNotificationContent* c) {
-  Json out = objectWithRoom(12);
-  putString(out, "title", c->title());
-  putString(out, "subtitle", c->subtitle());
-  putString(out, "body", c->body());
-  if (c->badge()) out["badge"] = valueToJson(c->badge());
-  if (c->sound()) out["sound"] = c->sound()->name() ? c->sound()->name()->utf8() : "default";
-  if (c->attachments() && c->attachments()->count()) out["attachments"] = valueToJson(c->attachments());
-  putString(out, "threadIdentifier", c->threadIdentifier());
-  putString(out, "launchImageName", c->launchImageName());
-  putString(out, "summaryArgument", c->summaryArgument());
-  if (c->summaryArgumentCount()) out["summaryArgumentCount"] = c->summaryArgumentCount();
-  putString(out, "targetContentIdentifier", c->targetContentIdentifier());
-  if (c->userInfo()) out["userInfo"] = valueToJson(c->userInfo());
-  return out;
-}
-
-Json requestToJson(const UNNotificationRequest* r) {
-  Json out = objectWithRoom(4);  // and "date" for a delivered notification
-  putString(out, "identifier", r->identifier());
-  if (r->content()) out["content"] = contentToJson(r->content());
-  if (r->trigger()) out["trigger"] = triggerToJson(r->trigger());
-  return out;
-}
-
-Json localToJson(const UILocalNotification* n) {
-  Json out = objectWithRoom(10);
-  putString(out, "alertTitle", n->alertTitle());
-  putString(out, "alertBody", n->alertBody());
-  putString(out, "soundName", n->soundName());
-  if (n->applicationIconBadgeNumber()) out["badge"] = n->applicationIconBadgeNumber();
-  if (n->fireDate()) out["fireDate"] = formatISO8601(n->fireDate()->timeIntervalSince1970());
-  if (n->repeatInterval()) out["repeatInterval"] = n->repeatInterval();
-  if (n->region() && n->region()->identifier()) {
-    out["region"] = n->region()->identifier()->utf8();
-    out["regionTriggersOnce"] = n->regionTriggersOnce();
+// `s` as a JSON string, then `after` (0: nothing).
+void appendString(std::string& out, std::string_view s, char after = 0) {
+  const size_t size = s.size(), start = out.size();
+  size_t i = plainUntil(s, 0);
+  if (i == size) {
+    // Plain text, the common case: written in one piece.
+    out.resize(start + size + 2 + (after ? 1 : 0));
+    char* p = out.data() + start;
+    *p++ = '"';
+    std::memcpy(p, s.data(), size);
+    p[size] = '"';
+    if (after) p[size + 1] = after;
+    return;
   }
-  putString(out, "alertLaunchImage", n->alertLaunchImage());
-  if (n->userInfo()) out["userInfo"] = valueToJson(n->userInfo());
-  return out;
+  out += '"';
+  out.append(s.substr(0, i));
+  while (i < size) {
+    const unsigned char c = static_cast<unsigned char>(s[i]);
+    if (kByteClass[c] == 2) {
+      out.resize(start);
+      appendDumped(out, Json(std::string(s)));
+      if (after) out += after;
+      return;
+    }
+    switch (c) {
+      case '"': out += "\\\""; break;
+      case '\\': out += "\\\\"; break;
+      case '\b': out += "\\b"; break;
+      case '\t': out += "\\t"; break;
+      case '\n': out += "\\n"; break;
+      case '\f': out += "\\f"; break;
+      case '\r': out += "\\r"; break;
+      default: {
+        static const char digits[] = "0123456789abcdef";
+        const char escape[] = {'\\', 'u', '0', '0', digits[c >> 4], digits[c & 15]};
+        out.append(escape, sizeof escape);
+      }
+    }
+    const size_t plain = i + 1;
+    i = plainUntil(s, plain);
+    out.append(s.substr(plain, i - plain));
+  }
+  out += '"';
+  if (after) out += after;
+}
+
+template <class Integer>
+void appendInteger(std::string& out, Integer value) {
+  char digits[24];
+  auto end = std::to_chars(digits, digits + sizeof digits, value).ptr;
+  out.append(digits, end);
 }
 
 // A completion value as the device writes it: empty for none, else a number.
@@ -170,113 +197,7 @@ std::string describeMessage(const Json& object) {
 
 }  // namespace
 
-// ---- records ----
-
-Json Record::toJson() const {
-  Json out = Json::object();
-  out["t"] = roundedTime(t);
-  out["kind"] = kind;
-  for (auto it = fields.begin(); it != fields.end(); ++it) out[it.key()] = it.value();
-  return out;
-}
-
-namespace {
-
-// The JSON library's own writer, for what it alone decides: numbers with a
-// fraction, and text beyond ASCII (its UTF-8 checks and replacement of
-// what is invalid). One per thread, kept: making one reads the locale.
-void appendDumped(std::string& out, const Json& value) {
-  thread_local std::string text;
-  thread_local nlohmann::detail::serializer<Json> writer(nlohmann::detail::output_adapter<char>(text), ' ',
-                                                         Json::error_handler_t::replace);
-  text.clear();
-  writer.dump(value, false, false, 0);
-  out += text;
-}
-
-// What a byte of a string needs: 0 nothing, 1 an escape, 2 the library.
-constexpr std::array<uint8_t, 256> kByteClass = [] {
-  std::array<uint8_t, 256> classes{};
-  for (int c = 0; c < 256; ++c) classes[c] = c < 0x20 || c == '"' || c == '\\' ? 1 : c >= 0x80 ? 2 : 0;
-  return classes;
-}();
-
-// Whether none of eight bytes needs anything: none below 0x20, none from
-// 0x80, no quote and no backslash.
-bool plainWord(uint64_t x) {
-  constexpr uint64_t ones = 0x0101010101010101ULL, high = 0x8080808080808080ULL;
-  const uint64_t quote = x ^ (ones * '"'), backslash = x ^ (ones * '\\');
-  const uint64_t control = (x - ones * 0x20) & ~x;
-  const uint64_t quotes = (quote - ones) & ~quote, backslashes = (backslash - ones) & ~backslash;
-  return ((x | control | quotes | backslashes) & high) == 0;
-}
-
-// The first byte of `s` from `from` that needs more than copying.
-size_t plainUntil(const std::string& s, size_t from) {
-  const size_t size = s.size();
-  size_t i = from;
-  for (uint64_t word; i + 8 <= size; i += 8) {
-    std::memcpy(&word, s.data() + i, 8);
-    if (!plainWord(word)) break;
-  }
-  while (i < size && kByteClass[static_cast<unsigned char>(s[i])] == 0) ++i;
-  return i;
-}
-
-// `s` as a JSON string, then `after` (0: nothing).
-void appendString(std::string& out, const std::string& s, char after = 0) {
-  const size_t size = s.size(), start = out.size();
-  size_t i = plainUntil(s, 0);
-  if (i == size) {
-    // Plain text, the common case: written in one piece.
-    out.resize(start + size + 2 + (after ? 1 : 0));
-    char* p = out.data() + start;
-    *p++ = '"';
-    std::memcpy(p, s.data(), size);
-    p[size] = '"';
-    if (after) p[size + 1] = after;
-    return;
-  }
-  out += '"';
-  out.append(s, 0, i);
-  while (i < size) {
-    const unsigned char c = static_cast<unsigned char>(s[i]);
-    if (kByteClass[c] == 2) {
-      out.resize(start);
-      appendDumped(out, Json(s));
-      if (after) out += after;
-      return;
-    }
-    switch (c) {
-      case '"': out += "\\\""; break;
-      case '\\': out += "\\\\"; break;
-      case '\b': out += "\\b"; break;
-      case '\t': out += "\\t"; break;
-      case '\n': out += "\\n"; break;
-      case '\f': out += "\\f"; break;
-      case '\r': out += "\\r"; break;
-      default: {
-        static const char digits[] = "0123456789abcdef";
-        const char escape[] = {'\\', 'u', '0', '0', digits[c >> 4], digits[c & 15]};
-        out.append(escape, sizeof escape);
-      }
-    }
-    const size_t plain = i + 1;
-    i = plainUntil(s, plain);
-    out.append(s, plain, i - plain);
-  }
-  out += '"';
-  if (after) out += after;
-}
-
-template <class Integer>
-void appendInteger(std::string& out, Integer value) {
-  char digits[24];
-  auto end = std::to_chars(digits, digits + sizeof digits, value).ptr;
-  out.append(digits, end);
-}
-
-}  // namespace
+// ---- JSON text ----
 
 void appendJsonText(std::string& out, const Json& value) {
   switch (value.type()) {
@@ -312,52 +233,201 @@ void appendJsonText(std::string& out, const Json& value) {
   }
 }
 
+void appendStringText(std::string& out, std::string_view text) { appendString(out, text); }
+
+std::string& JsonMembers::key(std::string_view name) {
+  if (!first_) out_ += ',';
+  first_ = false;
+  appendString(out_, name, ':');
+  return out_;
+}
+
+namespace {
+
+// roundedTime(t) as the JSON library writes it. A whole number of
+// milliseconds, as every record's time is, is written from that number
+// ("12.5", "0.0"), without the library's float printer; the rest the
+// library writes.
+void appendTime(std::string& out, double t) {
+  const double rounded = roundedTime(t);
+  const double milliseconds = std::round(t * 1000);
+  if (!(milliseconds >= 0 && milliseconds < 1e12) || std::signbit(rounded) || milliseconds / 1000 != rounded) {
+    appendJsonText(out, rounded);
+    return;
+  }
+  const auto whole = static_cast<uint64_t>(milliseconds);
+  char text[32];
+  char* end = std::to_chars(text, text + 16, whole / 1000).ptr;
+  *end++ = '.';
+  const auto fraction = static_cast<unsigned>(whole % 1000);
+  *end++ = static_cast<char>('0' + fraction / 100);
+  if (fraction % 100) *end++ = static_cast<char>('0' + fraction / 10 % 10);
+  if (fraction % 10) *end++ = static_cast<char>('0' + fraction % 10);
+  out.append(text, end);
+}
+
+// The end of the JSON value that starts at `i` of `text`, which is well
+// formed: strings are skipped escape by escape, containers bracket by
+// bracket.
+size_t endOfValue(std::string_view text, size_t i) {
+  size_t depth = 0;
+  for (bool inString = false; i < text.size(); ++i) {
+    const char c = text[i];
+    if (inString) {
+      if (c == '\\') {
+        ++i;
+      } else if (c == '"') {
+        inString = false;
+        if (depth == 0) return i + 1;
+      }
+    } else if (c == '"') {
+      inString = true;
+    } else if (c == '{' || c == '[') {
+      ++depth;
+    } else if (c == '}' || c == ']') {
+      if (depth == 0) return i;  // the end of the enclosing object
+      if (--depth == 0) return i + 1;
+    } else if (c == ',' && depth == 0) {
+      return i;
+    }
+  }
+  return i;
+}
+
+}  // namespace
+
+// ---- records ----
+
+Record Record::withText(double t, std::string kind, std::string members) {
+  Record r(t, std::move(kind), Unread{});
+  r.hasText_ = true;
+  r.text_ = std::move(members);
+  return r;
+}
+
+const Json& Record::fields() const {
+  if (hasText_ && !parsed_) {
+    fields_ = Json::parse("{" + text_ + "}");
+    parsed_ = true;
+  }
+  return fields_;
+}
+
+Json& Record::fields() {
+  static_cast<const Record*>(this)->fields();
+  hasText_ = false;
+  parsed_ = false;
+  text_.clear();
+  return fields_;
+}
+
+Json Record::field(std::string_view key) const {
+  if (!hasText_ || parsed_) {
+    auto it = fields_.find(key);
+    return it == fields_.end() ? Json() : *it;
+  }
+  const std::string_view text = text_;
+  for (size_t i = 0; i < text.size();) {
+    const size_t keyEnd = endOfValue(text, i);
+    const std::string_view name = text.substr(i + 1, keyEnd - i - 2);
+    const size_t valueStart = keyEnd + 1;  // after the colon
+    const size_t valueEnd = endOfValue(text, valueStart);
+    // Keys are written without escapes unless they need them.
+    const bool matches = name.find('\\') == std::string_view::npos
+                             ? name == key
+                             : Json::parse(text.substr(i, keyEnd - i)).get_ref<const std::string&>() == key;
+    if (matches) {
+      const std::string_view value = text.substr(valueStart, valueEnd - valueStart);
+      // Text without escapes is the string itself.
+      if (value.size() >= 2 && value.front() == '"' && value.find('\\') == std::string_view::npos)
+        return std::string(value.substr(1, value.size() - 2));
+      return Json::parse(value);
+    }
+    i = valueEnd + 1;  // after the comma
+  }
+  return Json();
+}
+
+void Record::addField(std::string_view key, const Json& value) {
+  if (!hasText_) {
+    fields_[std::string(key)] = value;
+    return;
+  }
+  JsonMembers members(text_, text_.empty());
+  appendJsonText(members.key(key), value);
+  if (parsed_) fields_[std::string(key)] = value;
+}
+
+Json Record::toJson() const {
+  Json out = Json::object();
+  out["t"] = roundedTime(t);
+  out["kind"] = kind;
+  const Json& f = fields();
+  for (auto it = f.begin(); it != f.end(); ++it) out[it.key()] = it.value();
+  return out;
+}
+
 std::string Record::toJsonLine(const std::string& os) const {
-  auto text = [](const Json& value) { return value.dump(-1, ' ', false, Json::error_handler_t::replace); };
+  std::string out;
+  appendJsonLine(out, os);
+  return out;
+}
+
+void Record::appendJsonLine(std::string& out, const std::string& os) const {
+  auto start = [&](size_t room) {
+    out.reserve(out.size() + room);
+    out += "{\"t\":";
+    appendTime(out, t);
+    out += ",\"kind\":";
+    appendString(out, kind);
+  };
+  auto finish = [&] {
+    if (!os.empty()) {
+      out += ",\"os\":";
+      appendString(out, os);
+    }
+    out += '}';
+  };
+  if (hasText_) {
+    start(text_.size() + 64);
+    if (!text_.empty()) out += ',';
+    out += text_;
+    finish();
+    return;
+  }
   // A field named like one of the record's own keys takes its place in
   // toJson(); that rare line is made the long way.
-  bool plain = fields.is_object() && !fields.contains("t") && !fields.contains("kind") &&
-               (os.empty() || !fields.contains("os"));
+  bool plain = fields_.is_object() && !fields_.contains("t") && !fields_.contains("kind") &&
+               (os.empty() || !fields_.contains("os"));
   if (!plain) {
     Json line = toJson();
     if (!os.empty()) line["os"] = os;
-    return text(line);
+    out += line.dump(-1, ' ', false, Json::error_handler_t::replace);
+    return;
   }
   // The fields' own object, opened up after "t" and "kind": they keep their
   // order, so this is the same text.
-  std::string out;
-  out.reserve(512);
-  out += "{\"t\":";
-  appendJsonText(out, roundedTime(t));
-  out += ",\"kind\":";
-  appendJsonText(out, kind);
-  for (const auto& [key, member] : fields.get_ref<const Json::object_t&>()) {
+  start(512);
+  for (const auto& [key, member] : fields_.get_ref<const Json::object_t&>()) {
     out += ',';
     appendString(out, key, ':');
     appendJsonText(out, member);
   }
-  if (!os.empty()) {
-    out += ",\"os\":";
-    appendJsonText(out, os);
-  }
-  out += '}';
-  return out;
+  finish();
 }
 
 std::optional<Record> Record::fromJson(const Json& line) {
   if (!line.is_object()) return std::nullopt;
   auto t = line.find("t"), kind = line.find("kind");
   if (t == line.end() || !t->is_number() || kind == line.end() || !kind->is_string()) return std::nullopt;
-  Record r;
-  r.t = t->get<double>();
-  r.kind = kind->get<std::string>();
   JsonObjectBuilder fields;
   for (auto it = line.begin(); it != line.end(); ++it) {
     if (it.key() != "t" && it.key() != "kind") fields.set(it.key(), it.value());
   }
-  r.fields = fields.take();
-  return r;
+  return Record(t->get<double>(), kind->get<std::string>(), fields.take());
 }
+
+// ---- run-time values ----
 
 namespace {
 
@@ -401,130 +471,282 @@ ValueKind kindOf(const NSObject* value) {
   return known.emplace(type, classify(value)).first->second;
 }
 
+// The platform's objects as JSON objects: their fields in a fixed order,
+// strings only when set.
+class ObjectText {
+ public:
+  explicit ObjectText(std::string& out) : out_(out), members_(out) { out_ += '{'; }
+  void close() { out_ += '}'; }
+
+  std::string& key(std::string_view name) { return members_.key(name); }
+  void string(std::string_view name, const NSString* value) {
+    if (value) appendString(key(name), value->utf8());
+  }
+  void string(std::string_view name, std::string_view value) { appendString(key(name), value); }
+  template <class Integer>
+  void integer(std::string_view name, Integer value) {
+    appendInteger(key(name), value);
+  }
+  void value(std::string_view name, const NSObject* value) { appendValueText(key(name), value); }
+
+ private:
+  std::string& out_;
+  JsonMembers members_;
+};
+
+void appendTrigger(std::string& out, const UNNotificationTrigger* trigger) {
+  ObjectText o(out);
+  if (dynamic_cast<const UNPushNotificationTrigger*>(trigger)) {
+    o.string("kind", "push");
+  } else if (auto* t = dynamic_cast<const UNTimeIntervalNotificationTrigger*>(trigger)) {
+    o.string("kind", "timeInterval");
+    appendDumped(o.key("timeInterval"), Json(t->timeInterval()));
+  } else if (auto* c = dynamic_cast<const UNCalendarNotificationTrigger*>(trigger)) {
+    o.string("kind", "calendar");
+    o.string("dateComponents", c->dateComponents() ? c->dateComponents()->description() : std::string());
+  } else if (auto* l = dynamic_cast<const UNLocationNotificationTrigger*>(trigger)) {
+    o.string("kind", "location");
+    if (l->region()) o.string("region", l->region()->identifier());
+  } else {
+    o.string("kind", nameOf(trigger));
+  }
+  if (trigger->repeats()) o.key("repeats") += "true";
+  o.close();
+}
+
+void appendContent(std::string& out, const UNNotificationContent* c) {
+  ObjectText o(out);
+  o.string("title", c->title());
+  o.string("subtitle", c->subtitle());
+  o.string("body", c->body());
+  if (c->badge()) o.value("badge", c->badge());
+  if (c->sound()) o.string("sound", c->sound()->name() ? c->sound()->name()->utf8() : std::string("default"));
+  if (c->attachments() && c->attachments()->count()) o.value("attachments", c->attachments());
+  o.string("threadIdentifier", c->threadIdentifier());
+  o.string("launchImageName", c->launchImageName());
+  o.string("summaryArgument", c->summaryArgument());
+  if (c->summaryArgumentCount()) o.integer("summaryArgumentCount", c->summaryArgumentCount());
+  o.string("targetContentIdentifier", c->targetContentIdentifier());
+  if (c->userInfo()) o.value("userInfo", c->userInfo());
+  o.close();
+}
+
+// A request's fields, and then a delivered notification's date.
+void appendRequest(std::string& out, const UNNotificationRequest* r, const NSDate* date = nullptr) {
+  ObjectText o(out);
+  if (r) {
+    o.string("identifier", r->identifier());
+    if (r->content()) appendContent(o.key("content"), r->content());
+    if (r->trigger()) appendTrigger(o.key("trigger"), r->trigger());
+  }
+  if (date) o.string("date", formatISO8601(date->timeIntervalSince1970()));
+  o.close();
+}
+
+void appendLocal(std::string& out, const UILocalNotification* n) {
+  ObjectText o(out);
+  o.string("alertTitle", n->alertTitle());
+  o.string("alertBody", n->alertBody());
+  o.string("soundName", n->soundName());
+  if (n->applicationIconBadgeNumber()) o.integer("badge", n->applicationIconBadgeNumber());
+  if (n->fireDate()) o.string("fireDate", formatISO8601(n->fireDate()->timeIntervalSince1970()));
+  if (n->repeatInterval()) o.integer("repeatInterval", n->repeatInterval());
+  if (n->region() && n->region()->identifier()) {
+    o.string("region", n->region()->identifier());
+    o.key("regionTriggersOnce") += n->regionTriggersOnce() ? "true" : "false";
+  }
+  o.string("alertLaunchImage", n->alertLaunchImage());
+  if (n->userInfo()) o.value("userInfo", n->userInfo());
+  o.close();
+}
+
+void appendDictionary(std::string& out, const NSDictionary* d) {
+  bool stringKeys = true;
+  for (const auto& entry : *d) stringKeys = stringKeys && kindOf(entry.key.get()) == ValueKind::String;
+  ObjectText o(out);
+  if (stringKeys) {
+    // Keys that are strings are distinct.
+    for (const auto& entry : *d) o.value(static_cast<const NSString*>(entry.key.get())->utf8(), entry.value.get());
+    o.close();
+    return;
+  }
+  // Other keys go by their description, which two keys may share: a key
+  // given again keeps its first place and takes the later value, as the
+  // JSON bridge reads duplicate keys.
+  std::vector<std::pair<std::string, std::string>> members;
+  std::unordered_map<std::string, size_t> at;
+  for (const auto& entry : *d) {
+    const NSObject* key = entry.key.get();
+    std::string name = kindOf(key) == ValueKind::String ? static_cast<const NSString*>(key)->utf8() : key->description();
+    std::string value;
+    appendValueText(value, entry.value.get());
+    auto [found, added] = at.emplace(name, members.size());
+    if (added) {
+      members.emplace_back(std::move(name), std::move(value));
+    } else {
+      members[found->second].second = std::move(value);
+    }
+  }
+  for (const auto& [name, value] : members) o.key(name) += value;
+  o.close();
+}
+
+void appendNumber(std::string& out, const NSNumber* n) {
+  switch (n->kind()) {
+    case NSNumber::Kind::Bool:
+      out += n->boolValue() ? "true" : "false";
+      return;
+    case NSNumber::Kind::Signed:
+      return appendInteger(out, n->integerValue());
+    case NSNumber::Kind::Unsigned:
+      return appendInteger(out, n->unsignedIntegerValue());
+    case NSNumber::Kind::Double:
+      if (!std::isfinite(n->doubleValue())) return appendString(out, n->description());
+      return appendDumped(out, Json(n->doubleValue()));
+  }
+  appendString(out, nameOf(n));
+}
+
 }  // namespace
 
-Json valueToJson(const NSObject* value) {
-  if (!value) return nullptr;
+void appendValueText(std::string& out, const NSObject* value) {
+  if (!value) {
+    out += "null";
+    return;
+  }
   switch (kindOf(value)) {
     case ValueKind::String:
-      return static_cast<const NSString*>(value)->utf8();
-    case ValueKind::Dictionary: {
-      auto* d = static_cast<const NSDictionary*>(value);
-      JsonObjectBuilder out;
-      out.reserve(d->count());
-      for (const auto& entry : *d) {
-        const NSObject* key = entry.key.get();
-        out.set(kindOf(key) == ValueKind::String ? static_cast<const NSString*>(key)->utf8() : key->description(),
-                valueToJson(entry.value.get()));
-      }
-      return out.take();
-    }
-    case ValueKind::Number: {
-      auto* n = static_cast<const NSNumber*>(value);
-      switch (n->kind()) {
-        case NSNumber::Kind::Bool:
-          return n->boolValue();
-        case NSNumber::Kind::Signed:
-          return n->integerValue();
-        case NSNumber::Kind::Unsigned:
-          return n->unsignedIntegerValue();
-        case NSNumber::Kind::Double:
-          if (!std::isfinite(n->doubleValue())) return n->description();
-          return n->doubleValue();
-      }
-      return nameOf(value);
-    }
+      return appendString(out, static_cast<const NSString*>(value)->utf8());
+    case ValueKind::Dictionary:
+      return appendDictionary(out, static_cast<const NSDictionary*>(value));
+    case ValueKind::Number:
+      return appendNumber(out, static_cast<const NSNumber*>(value));
     case ValueKind::Data:
-      return hex(static_cast<const NSData*>(value));
+      return appendString(out, hex(static_cast<const NSData*>(value)));
     case ValueKind::Error: {
       auto* e = static_cast<const NSError*>(value);
-      return Json{{"domain", e->domain() ? e->domain()->utf8() : ""}, {"code", e->code()}};
+      ObjectText o(out);
+      o.string("domain", e->domain() ? e->domain()->utf8() : std::string());
+      o.integer("code", e->code());
+      return o.close();
     }
     case ValueKind::Array: {
-      Json out = Json::array();
-      for (const Id& item : *static_cast<const NSArray*>(value)) out.push_back(valueToJson(item.get()));
-      return out;
+      out += '[';
+      bool first = true;
+      for (const Id& item : *static_cast<const NSArray*>(value)) {
+        if (!first) out += ',';
+        first = false;
+        appendValueText(out, item.get());
+      }
+      out += ']';
+      return;
     }
     case ValueKind::Null:
-      return nullptr;
+      out += "null";
+      return;
     case ValueKind::Date:
-      return formatISO8601(static_cast<const NSDate*>(value)->timeIntervalSince1970());
+      return appendString(out, formatISO8601(static_cast<const NSDate*>(value)->timeIntervalSince1970()));
     case ValueKind::Message:
-      return valueToJson(static_cast<const OrvelNotificationMessage*>(value)->convertDictionary().get());
+      return appendValueText(out, static_cast<const OrvelNotificationMessage*>(value)->convertDictionary().get());
     case ValueKind::MessageContent:
-      return valueToJson(static_cast<const OrvelNotificationContent*>(value)->convertDictionary().get());
+      return appendValueText(out, static_cast<const OrvelNotificationContent*>(value)->convertDictionary().get());
     case ValueKind::Notification: {
       auto* n = static_cast<const UNNotification*>(value);
-      Json out = n->request() ? requestToJson(n->request()) : Json::object();
-      if (n->date()) out["date"] = formatISO8601(n->date()->timeIntervalSince1970());
-      return out;
+      return appendRequest(out, n->request(), n->date());
     }
     case ValueKind::Response: {
       auto* r = static_cast<const UNNotificationResponse*>(value);
-      Json out = Json::object();
-      putString(out, "actionIdentifier", r->actionIdentifier());
-      out["notification"] = valueToJson(r->notification());
-      return out;
+      ObjectText o(out);
+      o.string("actionIdentifier", r->actionIdentifier());
+      o.value("notification", r->notification());
+      return o.close();
     }
     case ValueKind::Request:
-      return requestToJson(static_cast<const UNNotificationRequest*>(value));
+      return appendRequest(out, static_cast<const UNNotificationRequest*>(value));
     case ValueKind::Content:
-      return contentToJson(static_cast<const UNNotificationContent*>(value));
+      return appendContent(out, static_cast<const UNNotificationContent*>(value));
     case ValueKind::Trigger:
-      return triggerToJson(static_cast<const UNNotificationTrigger*>(value));
+      return appendTrigger(out, static_cast<const UNNotificationTrigger*>(value));
     case ValueKind::Attachment: {
       auto* a = static_cast<const UNNotificationAttachment*>(value);
-      Json out = Json::object();
-      putString(out, "identifier", a->identifier());
-      putString(out, "type", a->type());
+      ObjectText o(out);
+      o.string("identifier", a->identifier());
+      o.string("type", a->type());
       if (a->URL() && a->URL()->path()) {
-        out["file"] = std::filesystem::path(a->URL()->path()->utf8()).filename().string();
+        o.string("file", std::filesystem::path(a->URL()->path()->utf8()).filename().string());
       }
-      return out;
+      return o.close();
     }
     case ValueKind::Local:
-      return localToJson(static_cast<const UILocalNotification*>(value));
-    case ValueKind::Settings:
-      return Json{{"types", static_cast<const UIUserNotificationSettings*>(value)->types()}};
+      return appendLocal(out, static_cast<const UILocalNotification*>(value));
+    case ValueKind::Settings: {
+      ObjectText o(out);
+      o.integer("types", static_cast<const UIUserNotificationSettings*>(value)->types());
+      return o.close();
+    }
     case ValueKind::Block:
-      return "<block>";
+      return appendString(out, "<block>");
     case ValueKind::Other:
       break;
   }
-  return nameOf(value);
+  appendString(out, nameOf(value));
+}
+
+Json valueToJson(const NSObject* value) {
+  std::string text;
+  appendValueText(text, value);
+  return Json::parse(text);
 }
 
 Record fromDeviceRecord(const DeviceRecord& d, double startTime) {
-  Record r;
-  r.t = d.time - startTime;
-  r.kind = d.kind;
-  Json& f = r.fields;
-  if (d.kind == "os") {
-    f["call"] = d.has("selector") ? d.get("selector") : d.get("notification");
-    f["state"] = d.get("state");
-    f["receiver"] = d.get("receiver");
-    if (d.has("id")) f["id"] = d.get("id");
-  } else if (d.kind == "completion") {
-    f["call"] = d.get("callback");
-    f["value"] = deviceValue(d.get("value"));
-    if (d.get("call") != "1") f["count"] = deviceValue(d.get("call"));
-  } else if (d.kind == "badge") {
-    f["value"] = deviceValue(d.get("value"));
-  } else if (d.kind == "local") {
-    f["action"] = d.get("change");
-    f["id"] = d.get("id");
-    f["list"] = d.get("list");
-    if (d.has("reason")) f["reason"] = d.get("reason");
-  } else if (d.kind == "log") {
-    f["text"] = d.get("line");
-  } else if (d.kind == "fault") {
-    f["fault"] = d.get("fault");
-    f["call"] = d.get("callback");
-    f["detail"] = d.get("detail");
+  const double t = d.time - startTime;
+  static const std::string kNone;
+  auto field = [&](std::string_view key) -> const std::string* {
+    for (const auto& [k, v] : d.fields)
+      if (k == key) return &v;
+    return nullptr;
+  };
+  auto get = [&](std::string_view key) -> const std::string& {
+    const std::string* value = field(key);
+    return value ? *value : kNone;
+  };
+  // The device makes several of these for every notification: their text
+  // is written straight from its fields.
+  std::string text;
+  text.reserve(160);
+  JsonMembers f(text);
+  const std::string_view kind = d.kind;
+  if (kind == "os") {
+    const std::string* selector = field("selector");
+    appendString(f.key("call"), selector ? *selector : get("notification"));
+    appendString(f.key("state"), get("state"));
+    appendString(f.key("receiver"), get("receiver"));
+    if (const std::string* id = field("id")) appendString(f.key("id"), *id);
+  } else if (kind == "completion") {
+    appendString(f.key("call"), get("callback"));
+    appendJsonText(f.key("value"), deviceValue(get("value")));
+    if (get("call") != "1") appendJsonText(f.key("count"), deviceValue(get("call")));
+  } else if (kind == "badge") {
+    appendJsonText(f.key("value"), deviceValue(get("value")));
+  } else if (kind == "local") {
+    appendString(f.key("action"), get("change"));
+    appendString(f.key("id"), get("id"));
+    appendString(f.key("list"), get("list"));
+    if (const std::string* reason = field("reason")) appendString(f.key("reason"), *reason);
+  } else if (kind == "log") {
+    appendString(f.key("text"), get("line"));
+  } else if (kind == "fault") {
+    appendString(f.key("fault"), get("fault"));
+    appendString(f.key("call"), get("callback"));
+    appendString(f.key("detail"), get("detail"));
   } else {
-    for (const auto& [k, v] : d.fields) f[k] = v;
+    // Kinds added later carry their fields as they are, which may repeat a
+    // key or use one of the record's own: the tree decides.
+    Json fields = Json::object();
+    for (const auto& [k, v] : d.fields) fields[k] = v;
+    return Record(t, d.kind, std::move(fields));
   }
-  return r;
+  return Record::withText(t, d.kind, std::move(text));
 }
 
 // ---- recorder ----
@@ -556,9 +778,14 @@ double Recorder::now() const {
 }
 
 void Recorder::add(std::string kind, Json fields) {
-  Record r;
-  r.kind = std::move(kind);
-  r.fields = std::move(fields);
+  Record r(0, std::move(kind), std::move(fields));
+  std::lock_guard<std::recursive_mutex> g(lock_);
+  r.t = clock_ ? clock_() : 0;
+  add(std::move(r));
+}
+
+void Recorder::addText(std::string kind, std::string members) {
+  Record r = Record::withText(0, std::move(kind), std::move(members));
   std::lock_guard<std::recursive_mutex> g(lock_);
   r.t = clock_ ? clock_() : 0;
   add(std::move(r));
@@ -585,7 +812,7 @@ size_t Recorder::count() const {
 // ---- timeline ----
 
 std::string describeRecord(const Record& r) {
-  const Json& f = r.fields;
+  const Json& f = r.fields();
   const std::string& k = r.kind;
   if (k == "step") {
     std::string out = str(f, "step");
@@ -725,7 +952,7 @@ bool isLifecycle(const Record& r) {
                                            "UIApplicationWillEnterForegroundNotification",
                                            "UIApplicationDidBecomeActiveNotification",
                                            "UIApplicationWillTerminateNotification"};
-  return calls.count(str(r.fields, "call")) > 0;
+  return calls.count(str(r.fields(), "call")) > 0;
 }
 
 std::string laneOf(const Record& r) {
@@ -736,7 +963,7 @@ std::string laneOf(const Record& r) {
   if (k == "log" || k == "attachment") return "library";
   // A system handler is completed by whoever called it; the handlers the
   // host gave the library are called by the library.
-  if (k == "completion") return str(r.fields, "by") == "host" ? "host" : "library";
+  if (k == "completion") return str(r.fields(), "by") == "host" ? "host" : "library";
   return "system";
 }
 
@@ -756,7 +983,7 @@ const char* colourOf(const Record& r) {
   const std::string& k = r.kind;
   if (k == "step") return kBold;
   if (k == "note") return kCyan;
-  if (k == "expect") return r.fields.value("ok", false) ? kGreen : kRed;
+  if (k == "expect") return r.fields().value("ok", false) ? kGreen : kRed;
   if (k == "error" || k == "fault") return kRed;
   if (k == "event") return kMagenta;
   if (k == "host") return kBlue;
@@ -841,15 +1068,15 @@ void Timeline::flush() {
   // With "os" hidden, the host's calls say what happened.
   std::string from, to, calls, hostCalls;
   for (const Record& r : folding_) {
-    std::string call = str(r.fields, "call");
+    std::string call = str(r.fields(), "call");
     if (r.kind == "host") {
       hostCalls += (hostCalls.empty() ? "" : ", ") + call;
       continue;
     }
-    std::string state = str(r.fields, "state");
+    std::string state = str(r.fields(), "state");
     if (from.empty()) from = state;
     to = state;
-    if (str(r.fields, "receiver") != "NSNotificationCenter") calls += (calls.empty() ? "" : ", ") + call;
+    if (str(r.fields(), "receiver") != "NSNotificationCenter") calls += (calls.empty() ? "" : ", ") + call;
   }
   std::string text = to.empty() ? "host ran " + hostCalls : from == to ? "→ " + to : from + " → " + to;
   if (!calls.empty()) text += "  (" + calls + " and their broadcasts)";
@@ -873,7 +1100,7 @@ void Timeline::write(const Record& r) {
   if (r.kind == "step") {
     // Steps stand out: they are what the scenario asked for. An expect step
     // shows through its own records.
-    if (r.fields.value("step", "") != "expect") line(r.t, "  ▶ ", printable(describeRecord(r)), colourOf(r));
+    if (r.fields().value("step", "") != "expect") line(r.t, "  ▶ ", printable(describeRecord(r)), colourOf(r));
     return;
   }
   std::string kind = r.kind;
@@ -904,16 +1131,16 @@ std::string RunSummary::describe(const Runs& runs) {
 
 void RunSummary::add(const Record& r) {
   if (r.kind == "event") {
-    std::string name = str(r.fields, "name");
+    std::string name = str(r.fields(), "name");
     ++events[name];
     if (name == "OrvelDidReceiveMessageNotification") {
-      auto type = r.fields.find("type");
-      append(messageTypes_, type == r.fields.end() ? "0" : str(r.fields, "type"));
+      auto type = r.fields().find("type");
+      append(messageTypes_, type == r.fields().end() ? "0" : str(r.fields(), "type"));
     }
   } else if (r.kind == "badge") {
-    append(badgeWrites_, str(r.fields, "value"));
+    append(badgeWrites_, str(r.fields(), "value"));
   } else if (r.kind == "host") {
-    ++hostCalls[str(r.fields, "call")];
+    ++hostCalls[str(r.fields(), "call")];
   }
 }
 

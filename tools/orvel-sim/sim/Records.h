@@ -51,6 +51,7 @@
 #include <ostream>
 #include <set>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -63,19 +64,60 @@ struct DeviceRecord;
 
 namespace orvelsim {
 
-struct Record {
+// One thing that happened. Its fields are a JSON object, held either as a
+// tree or, for the records made for every notification, as the text they
+// were written as (see withText): a record under load is written out far
+// more often than it is looked into, and its tree is read from that text
+// only when something asks for it.
+class Record {
+ public:
   double t = 0;
   std::string kind;
-  Json fields = Json::object();
+
+  Record() = default;
+  Record(double t, std::string kind, Json fields = Json::object())
+      : t(t), kind(std::move(kind)), fields_(std::move(fields)) {}
+
+  // A record whose fields are `members`: the members of one JSON object in
+  // order, without its braces (`"call":"x","args":[1]`), as
+  // appendJsonText and appendValueText write them: well formed, each key
+  // once, and none named "t", "kind" or "os".
+  static Record withText(double t, std::string kind, std::string members);
+
+  // The fields as a tree, read from the text the first time they are asked
+  // for (not from two threads at once).
+  const Json& fields() const;
+  // The same, to change: the text is given up and the tree holds.
+  Json& fields();
+  // One field, or null when there is none; looked up without reading the
+  // rest of the text.
+  Json field(std::string_view key) const;
+  // Adds a field the record does not have yet, after the others.
+  void addField(std::string_view key, const Json& value);
+  // The fields' text (see withText), or null when the tree holds.
+  const std::string* text() const { return hasText_ ? &text_ : nullptr; }
 
   // {"t": ..., "kind": ..., fields...}
   Json toJson() const;
   // toJson() as one line of text (invalid UTF-8 replaced), with "os" added
   // when `os` is not empty; written directly, without copying the fields.
   std::string toJsonLine(const std::string& os = "") const;
+  // The same line appended to `out`, without its end.
+  void appendJsonLine(std::string& out, const std::string& os = "") const;
   // A record read back from its JSON form; nothing when `line` is not one
   // (not an object, or without a numeric "t" and a string "kind").
   static std::optional<Record> fromJson(const Json& line);
+
+ private:
+  struct Unread {};
+  Record(double t, std::string kind, Unread) : t(t), kind(std::move(kind)) {}
+
+  mutable Json fields_ = Json::object();
+  // While true, text_ holds the fields and fields_ is read from it on
+  // demand (parsed_).
+  bool hasText_ = false;
+  mutable bool parsed_ = false;
+  std::string text_;
 };
 
 // Appends `value` as value.dump(-1, ' ', false, replace) writes it (compact,
@@ -88,6 +130,24 @@ void appendJsonText(std::string& out, const Json& value);
 // as its dictionary form; platform objects by their fields; anything else by
 // its class name.
 Json valueToJson(const objc::NSObject* value);
+// Writes the members of one JSON object one after another into `out` (the
+// braces are the caller's): key() writes the comma before every member but
+// the first, then the key, and gives `out` for the value.
+class JsonMembers {
+ public:
+  explicit JsonMembers(std::string& out, bool first = true) : out_(out), first_(first) {}
+  std::string& key(std::string_view name);
+
+ private:
+  std::string& out_;
+  bool first_;
+};
+
+// The same value appended as JSON text (appendJsonText of valueToJson),
+// without making its tree.
+void appendValueText(std::string& out, const objc::NSObject* value);
+// `text` as a JSON string.
+void appendStringText(std::string& out, std::string_view text);
 
 // The device's own records in the simulator's format.
 Record fromDeviceRecord(const objc::DeviceRecord& record, double startTime);
@@ -125,6 +185,9 @@ class Recorder {
   void unsubscribe(Subscription subscription);
 
   void add(std::string kind, Json fields);
+  // A record of fields written as text (Record::withText), at the
+  // recorder's time.
+  void addText(std::string kind, std::string members);
   void add(Record record);
   // How many records have been made.
   size_t count() const;

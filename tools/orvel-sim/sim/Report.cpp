@@ -88,7 +88,7 @@ void PhoneModel::learnPayload(const std::string& id, const Json& payload) {
 }
 
 void PhoneModel::add(const Record& r) {
-  const Json& f = r.fields;
+  const Json& f = r.fields();
   if (r.kind == "step") {
     const std::string step = text(f, "step");
     const Json& value = member(f, "value");
@@ -161,9 +161,9 @@ void RunReport::add(const Record& r) {
   }
   if (r.kind == "expect") {
     ++checked_;
-    if (!r.fields.value("ok", false)) ++failed_;
+    if (!r.fields().value("ok", false)) ++failed_;
   }
-  if (r.kind == "error") stopped_ = r.fields.value("what", std::string());
+  if (r.kind == "error") stopped_ = r.fields().value("what", std::string());
   phone_.add(r);
   steps_.back().records.push_back(r);
   steps_.back().phone = phone_.state();
@@ -220,7 +220,7 @@ std::string renderLanes(const ReportStep& step, const std::vector<bool>& differs
     const Record& r = step.records[i];
     std::string lane = laneOf(r);
     std::string classes = "rec k-" + escapeHtml(r.kind);
-    if (r.kind == "expect" && !r.fields.value("ok", false)) classes += " failed";
+    if (r.kind == "expect" && !r.fields().value("ok", false)) classes += " failed";
     if (r.kind == "error" || r.kind == "fault") classes += " failed";
     if (isLifecycle(r)) classes += " lifecycle";
     if (i < differs.size() && differs[i]) classes += " diff";
@@ -308,7 +308,7 @@ std::string renderReportBody(const ReportPage& page) {
     for (const ReportStep* s : steps)
       if (s)
         for (const Record& r : s->records)
-          if ((r.kind == "expect" && !r.fields.value("ok", false)) || r.kind == "error") failed = true;
+          if ((r.kind == "expect" && !r.fields().value("ok", false)) || r.kind == "error") failed = true;
     bool note = heading && heading->kind == "note";
     out << "<section class=\"step" << (note ? " note" : "") << (differs ? " differs" : "")
         << (failed ? " has-failure" : "") << "\" id=\"step-" << i << "\" data-step=\"" << i << "\">";

@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <cmath>
+#include <cstring>
 #include <deque>
 #include <map>
 #include <memory>
@@ -129,22 +130,26 @@ class Tally {
         followed_.push_back(Followed{&e, 0, {}, 0});
   }
 
-  // Takes the fields of the last event and completion out of `r`.
+  // Takes the last event and completion out of `r`: their fields are read
+  // only when an expectation asks for them.
   void add(Record& r) {
     std::lock_guard<std::mutex> g(lock_);
-    if (r.kind == "event") {
+    // Compared as views: lengths first, for every record made.
+    const std::string_view kind = r.kind;
+    if (kind == "event") {
       ++events_;
-      lastEvent_ = std::move(r.fields);
-    } else if (r.kind == "completion") {
+      lastEvent_ = std::move(r);
+    } else if (kind == "completion") {
       ++completions_;
-      lastCompletion_ = std::move(r.fields);
-    } else if (r.kind == "fault") {
+      lastCompletion_ = std::move(r);
+    } else if (kind == "fault") {
       ++faults_;
-    } else if (r.kind == "sound") {
+    } else if (kind == "sound") {
       ++sounds_;
-    } else if (r.kind == "host" || r.kind == "log") {
-      bool host = r.kind == "host";
-      std::string text = r.fields.value(host ? "call" : "text", std::string());
+    } else if (kind == "host" || kind == "log") {
+      bool host = kind == "host";
+      const Json value = r.field(host ? "call" : "text");
+      std::string text = value.is_string() ? value.get<std::string>() : std::string();
       if (followed_.empty()) {
         // No expectation known in advance (steps one at a time): keep the
         // latest for one that comes.
@@ -175,8 +180,9 @@ class Tally {
   int64_t completions() const { return locked(completions_); }
   int64_t faults() const { return locked(faults_); }
   int64_t sounds() const { return locked(sounds_); }
-  Json lastEvent() const { return locked(lastEvent_); }
-  Json lastCompletion() const { return locked(lastCompletion_); }
+  // Null until there is one.
+  Json lastEvent() const { return fieldsOf(lastEvent_); }
+  Json lastCompletion() const { return fieldsOf(lastCompletion_); }
 
   // Whether the followed expectation `e` holds, and what was seen for it.
   bool holds(const Expectation& e, Json& seen) const {
@@ -215,9 +221,14 @@ class Tally {
     return value;
   }
 
+  Json fieldsOf(const std::optional<Record>& record) const {
+    std::lock_guard<std::mutex> g(lock_);
+    return record ? record->fields() : Json();
+  }
+
   mutable std::mutex lock_;
   int64_t events_ = 0, completions_ = 0, faults_ = 0, sounds_ = 0;
-  Json lastEvent_, lastCompletion_;
+  std::optional<Record> lastEvent_, lastCompletion_;
   std::vector<Followed> followed_;
   std::deque<std::string> recalledHost_, recalledLog_;
 };
@@ -243,7 +254,8 @@ class Session::Run {
       Record record = fromDeviceRecord(r, start_);
       // The system's handlers: the host completes them, or the library
       // does for a host that has not.
-      if (record.kind == "completion") record.fields["by"] = SampleHost::isCompletingHandler() ? "host" : "library";
+      if (std::string_view(record.kind) == "completion")
+        record.addField("by", SampleHost::isCompletingHandler() ? "host" : "library");
       recorder_.add(std::move(record));
     });
     host_.emplace(host, recorder_);
@@ -568,13 +580,26 @@ class Session::Run {
   // added as "request".
   void normalize(Record& r) {
     std::lock_guard<std::mutex> g(normalizing_);
-    replaceStrings(r.fields);
-    if (r.kind != "local") return;
-    std::string id = r.fields.value("id", std::string());
-    if (!scheduling_.empty() && r.fields.value("action", "") == "scheduled" && id != scheduling_) {
+    const bool local = std::string_view(r.kind) == "local";
+    if (const std::string* text = r.text()) {
+      // Most records have nothing to take out, which their text shows
+      // without reading their tree: no server address, no file name (a
+      // "file" key is always written so), no identifier to map.
+      auto contains = [&](std::string_view part) {
+        return !part.empty() && ::memmem(text->data(), text->size(), part.data(), part.size());
+      };
+      const bool server = contains(serverBase_);
+      const bool file = contains("\"file\":");
+      if (!server && !file && (!local || (scheduling_.empty() && requestOf_.empty()))) return;
+    }
+    Json& fields = r.fields();
+    replaceStrings(fields);
+    if (!local) return;
+    std::string id = fields.value("id", std::string());
+    if (!scheduling_.empty() && fields.value("action", "") == "scheduled" && id != scheduling_) {
       requestOf_[id] = scheduling_;
     }
-    if (auto it = requestOf_.find(id); it != requestOf_.end()) r.fields["request"] = it->second;
+    if (auto it = requestOf_.find(id); it != requestOf_.end()) fields["request"] = it->second;
   }
 
   // The identifier of the request being scheduled, while it is.
@@ -588,15 +613,19 @@ class Session::Run {
   // characters, then the extension).
   static constexpr std::string_view kFileKey = "file";
   void replaceStrings(Json& value, bool isFile = false) {
+    // Every record passes through here: the members are reached directly,
+    // not through the JSON library's iterators, and only text is looked at.
     if (value.is_object()) {
-      for (auto it = value.begin(); it != value.end(); ++it) replaceStrings(it.value(), it.key() == kFileKey);
+      for (auto& [key, member] : value.get_ref<Json::object_t&>())
+        if (!member.is_primitive() || member.is_string()) replaceStrings(member, key == kFileKey);
       return;
     }
     if (value.is_array()) {
-      for (Json& item : value) replaceStrings(item);
+      for (Json& item : value.get_ref<Json::array_t&>())
+        if (!item.is_primitive() || item.is_string()) replaceStrings(item);
       return;
     }
-    if (!value.is_string()) return;
+    if (!value.is_string() || (serverBase_.empty() && !isFile)) return;
     std::string& text = value.get_ref<std::string&>();
     for (size_t at; !serverBase_.empty() && (at = text.find(serverBase_)) != std::string::npos;)
       text.replace(at, serverBase_.size(), "$SERVER");

@@ -15,12 +15,24 @@ struct SampleHost::State {
   HostConfig config;
   Recorder* recorder;
 
-  void callback(const char* selector, Json args, Json completion = Json()) const {
-    Json fields = objectWithRoom(3);
-    fields["call"] = selector;
-    fields["args"] = std::move(args);
-    if (!completion.is_null()) fields["completion"] = std::move(completion);
-    recorder->add("host", std::move(fields));
+  // A "host" record: the callback, its arguments and what the host
+  // completes its handler with (null: it does not).
+  void callback(const char* selector, std::initializer_list<const NSObject*> args,
+                const Json& completion = Json()) const {
+    std::string text;
+    text.reserve(256);
+    JsonMembers fields(text);
+    appendStringText(fields.key("call"), selector);
+    fields.key("args") += '[';
+    bool first = true;
+    for (const NSObject* value : args) {
+      if (!first) text += ',';
+      first = false;
+      appendValueText(text, value);
+    }
+    text += ']';
+    if (!completion.is_null()) appendJsonText(fields.key("completion"), completion);
+    recorder->addText("host", std::move(text));
   }
 };
 
@@ -41,12 +53,6 @@ void completeAsHost(Handler& handler, Args... args) {
   completingHandler = false;
 }
 
-Json args(std::initializer_list<const NSObject*> values) {
-  Json out = Json::array();
-  for (const NSObject* v : values) out.push_back(valueToJson(v));
-  return out;
-}
-
 // The host's notification-centre delegate.
 struct SampleCenterDelegate : NSObject {
   std::shared_ptr<const SampleHost::State> host;
@@ -57,7 +63,7 @@ struct SampleCenterDelegate : NSObject {
                                          UNNotificationPresentationOptionAlert;
     bool completes = host->config.callsCompletionHandlers && handler;
     host->callback("userNotificationCenter:willPresentNotification:withCompletionHandler:",
-                   args({center, notification, completionHandler}), completes ? Json(kShowEverything) : Json());
+                   {center, notification, completionHandler}, completes ? Json(kShowEverything) : Json());
     if (completes) completeAsHost(*handler, kShowEverything);
   }
 
@@ -65,12 +71,12 @@ struct SampleCenterDelegate : NSObject {
     auto* handler = cast<Block<void()>>(completionHandler);
     bool completes = host->config.callsCompletionHandlers && handler;
     host->callback("userNotificationCenter:didReceiveNotificationResponse:withCompletionHandler:",
-                   args({center, response, completionHandler}), completes ? Json(true) : Json());
+                   {center, response, completionHandler}, completes ? Json(true) : Json());
     if (completes) completeAsHost(*handler);
   }
 
   void openSettings(NSObject* center, UNNotification* notification) {
-    host->callback("userNotificationCenter:openSettingsForNotification:", args({center, notification}));
+    host->callback("userNotificationCenter:openSettingsForNotification:", {center, notification});
   }
 };
 
@@ -82,14 +88,14 @@ struct SampleAppDelegate : NSObject {
   Ref<SampleCenterDelegate> centerDelegate;
 
   bool willFinishLaunching(UIApplication* app, NSDictionary* options) {
-    host->callback("application:willFinishLaunchingWithOptions:", args({app, options}));
+    host->callback("application:willFinishLaunchingWithOptions:", {app, options});
     return true;
   }
 
   // What a host does at launch: take the notification centre's callbacks
   // where the system has the centre, and register.
   bool didFinishLaunching(UIApplication* app, NSDictionary* options) {
-    host->callback("application:didFinishLaunchingWithOptions:", args({app, options}));
+    host->callback("application:didFinishLaunchingWithOptions:", {app, options});
     if (host->config.centerDelegate) {
       if (Class centerClass = NSClassFromString("UNUserNotificationCenter")) {
         centerDelegate = cast<SampleCenterDelegate>(class_createInstance(centerDelegateClass));
@@ -106,33 +112,33 @@ struct SampleAppDelegate : NSObject {
     return true;
   }
 
-  void didBecomeActive(UIApplication* app) { host->callback("applicationDidBecomeActive:", args({app})); }
-  void willResignActive(UIApplication* app) { host->callback("applicationWillResignActive:", args({app})); }
-  void didEnterBackground(UIApplication* app) { host->callback("applicationDidEnterBackground:", args({app})); }
-  void willEnterForeground(UIApplication* app) { host->callback("applicationWillEnterForeground:", args({app})); }
-  void willTerminate(UIApplication* app) { host->callback("applicationWillTerminate:", args({app})); }
+  void didBecomeActive(UIApplication* app) { host->callback("applicationDidBecomeActive:", {app}); }
+  void willResignActive(UIApplication* app) { host->callback("applicationWillResignActive:", {app}); }
+  void didEnterBackground(UIApplication* app) { host->callback("applicationDidEnterBackground:", {app}); }
+  void willEnterForeground(UIApplication* app) { host->callback("applicationWillEnterForeground:", {app}); }
+  void willTerminate(UIApplication* app) { host->callback("applicationWillTerminate:", {app}); }
 
   void didRegisterSettings(UIApplication* app, UIUserNotificationSettings* settings) {
-    host->callback("application:didRegisterUserNotificationSettings:", args({app, settings}));
+    host->callback("application:didRegisterUserNotificationSettings:", {app, settings});
   }
   void didRegisterToken(UIApplication* app, NSData* token) {
-    host->callback("application:didRegisterForRemoteNotificationsWithDeviceToken:", args({app, token}));
+    host->callback("application:didRegisterForRemoteNotificationsWithDeviceToken:", {app, token});
   }
   void didFailToRegister(UIApplication* app, NSError* error) {
-    host->callback("application:didFailToRegisterForRemoteNotificationsWithError:", args({app, error}));
+    host->callback("application:didFailToRegisterForRemoteNotificationsWithError:", {app, error});
   }
   void didReceiveRemote(UIApplication* app, NSDictionary* payload) {
-    host->callback("application:didReceiveRemoteNotification:", args({app, payload}));
+    host->callback("application:didReceiveRemoteNotification:", {app, payload});
   }
   void didReceiveRemoteFetch(UIApplication* app, NSDictionary* payload, NSObject* completionHandler) {
     auto* handler = cast<UIBackgroundFetchResultHandler>(completionHandler);
     bool completes = host->config.callsCompletionHandlers && handler;
     host->callback("application:didReceiveRemoteNotification:fetchCompletionHandler:",
-                   args({app, payload, completionHandler}), completes ? Json(UIBackgroundFetchResultNewData) : Json());
+                   {app, payload, completionHandler}, completes ? Json(UIBackgroundFetchResultNewData) : Json());
     if (completes) completeAsHost(*handler, UIBackgroundFetchResultNewData);
   }
   void didReceiveLocal(UIApplication* app, UILocalNotification* notification) {
-    host->callback("application:didReceiveLocalNotification:", args({app, notification}));
+    host->callback("application:didReceiveLocalNotification:", {app, notification});
   }
 };
 
@@ -235,15 +241,17 @@ SampleHost::SampleHost(HostConfig config, Recorder& recorder)
   for (NSString* name : {OrvelDidRegisterRemoteNotification, OrvelFailedRegisterRemoteNotification,
                          OrvelDidReceiveMessageNotification}) {
     observers_.push_back(center->addObserverForName(name, nullptr, nullptr, [state = state_](NSNotification* n) {
-      Json fields = objectWithRoom(4);
-      fields["name"] = n->name()->utf8();
-      fields["object"] = valueToJson(n->object());
+      std::string text;
+      text.reserve(512);
+      JsonMembers fields(text);
+      appendStringText(fields.key("name"), n->name()->utf8());
+      appendValueText(fields.key("object"), n->object());
       // The dictionary form leaves type 0 out; the record always says it.
       if (auto* message = cast<OrvelNotificationMessage>(n->object())) {
-        fields["type"] = static_cast<uint64_t>(message->notificationMessageType());
+        appendJsonText(fields.key("type"), static_cast<uint64_t>(message->notificationMessageType()));
       }
-      if (n->userInfo()) fields["userInfo"] = valueToJson(n->userInfo());
-      state->recorder->add("event", std::move(fields));
+      if (n->userInfo()) appendValueText(fields.key("userInfo"), n->userInfo());
+      state->recorder->addText("event", std::move(text));
     }));
   }
 }

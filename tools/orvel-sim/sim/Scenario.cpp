@@ -898,6 +898,24 @@ std::string formatISO8601(double seconds) {
   int64_t rest = t - days * 86400;
   objc::CivilDate date = objc::civilFromDays(days);
   int64_t y = date.year, m = date.month, d = date.day;
+  if (y >= 0 && y <= 9999) {
+    // Every date a run shows: written digit by digit, which the records of
+    // every delivered notification ask for.
+    char text[] = "0000-00-00T00:00:00.000Z";
+    auto put = [&](size_t at, int64_t value, int digits) {
+      for (int i = digits - 1; i >= 0; --i, value /= 10)
+        text[at + static_cast<size_t>(i)] = static_cast<char>('0' + value % 10);
+    };
+    put(0, y, 4);
+    put(5, m, 2);
+    put(8, d, 2);
+    put(11, rest / 3600, 2);
+    put(14, rest / 60 % 60, 2);
+    put(17, rest % 60, 2);
+    if (!millis) return std::string(text, 19) + "Z";
+    put(20, millis, 3);
+    return std::string(text, 24);
+  }
   char text[128];  // room for any year the arithmetic can produce
   if (millis) {
     std::snprintf(text, sizeof text, "%04lld-%02lld-%02lldT%02lld:%02lld:%02lld.%03lldZ", static_cast<long long>(y),

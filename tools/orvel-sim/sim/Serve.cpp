@@ -40,20 +40,37 @@ std::string hexOf(NSData* data) {
   return out;
 }
 
-Json exchangeFields(const ProviderExchange& x) {
-  Json headers = Json::object();
-  for (const ProviderHeader& h : x.headers) headers[h.name] = h.value;
-  Json fields = objectWithRoom(10);  // and the payload
-  fields["connection"] = x.connection;
-  fields["stream"] = x.stream;
-  fields["method"] = x.method;
-  fields["path"] = x.path;
-  fields["headers"] = std::move(headers);
-  fields["status"] = x.status;
-  if (!x.reason.empty()) fields["reason"] = x.reason;
-  if (!x.detail.empty()) fields["detail"] = x.detail;
-  fields["apns-id"] = x.apnsId;
-  return fields;
+// The fields of a "provider" record, as text; the payload of an accepted
+// push as the device is about to show it.
+std::string exchangeText(const ProviderExchange& x, const NSDictionary* payload) {
+  std::string text;
+  text.reserve(320 + (payload ? x.headers.size() * 32 : 0));
+  JsonMembers fields(text);
+  appendJsonText(fields.key("connection"), x.connection);
+  appendJsonText(fields.key("stream"), x.stream);
+  appendStringText(fields.key("method"), x.method);
+  appendStringText(fields.key("path"), x.path);
+  // A header sent twice is shown once, in its first place with its last
+  // value, as an object takes a key given again.
+  fields.key("headers") += '{';
+  JsonMembers headers(text);
+  for (size_t i = 0; i < x.headers.size(); ++i) {
+    const std::string& name = x.headers[i].name;
+    bool earlier = false;
+    for (size_t j = 0; j < i && !earlier; ++j) earlier = x.headers[j].name == name;
+    if (earlier) continue;
+    const std::string* value = &x.headers[i].value;
+    for (size_t j = i + 1; j < x.headers.size(); ++j)
+      if (x.headers[j].name == name) value = &x.headers[j].value;
+    appendStringText(headers.key(name), *value);
+  }
+  text += '}';
+  appendJsonText(fields.key("status"), x.status);
+  if (!x.reason.empty()) appendStringText(fields.key("reason"), x.reason);
+  if (!x.detail.empty()) appendStringText(fields.key("detail"), x.detail);
+  appendStringText(fields.key("apns-id"), x.apnsId);
+  if (payload) appendValueText(fields.key("payload"), payload);
+  return text;
 }
 
 }  // namespace
@@ -109,12 +126,12 @@ struct Server::Impl {
 
   // ---- the service's thread ----
   //
-  // Nothing here writes a record: the service's thread only judges and
-  // answers. What a request led to (its "provider" record, the service's
-  // "store" records and the push itself) goes to the main thread in one
-  // piece, in the order the requests were answered, so the timeline shows
-  // each request before what the device did with it, and the records are
-  // made and written on one thread.
+  // Nothing here writes a record: the service's thread only judges,
+  // answers, and makes the fields of the "provider" records. What a request
+  // led to (its "provider" record, the service's "store" records and the
+  // push itself) goes to the main thread in one piece, in the order the
+  // requests were answered, so the timeline shows each request before what
+  // the device did with it, and the records are written on one thread.
 
   // The device takes a push while online; it reaches the device once the
   // provider's request has its "provider" record.
@@ -135,11 +152,10 @@ struct Server::Impl {
   void answered(const ProviderExchange& x) {
     std::shared_ptr<PushNotification> push;
     if (handed && handed->apnsId == x.apnsId) push = takeHanded();
-    toMainThread([this, t = deviceTime(), x, push, stored = std::move(storeRecords)]() mutable {
-      Json fields = exchangeFields(x);
-      // What the device is about to show: the payload as sent.
-      if (push) fields["payload"] = Json::parse(push->payload, nullptr, false);
-      session.recorder().add(Record{t, "provider", std::move(fields)});
+    // The record's text is written here, which spares the main thread.
+    std::string text = exchangeText(x, push ? push->payloadDictionary.get() : nullptr);
+    toMainThread([this, t = deviceTime(), text = std::move(text), push, stored = std::move(storeRecords)]() mutable {
+      session.recorder().add(Record::withText(t, "provider", std::move(text)));
       for (Json& store : stored) session.recorder().add(Record{t, "store", std::move(store)});
       if (push) deliver(*push);
     });

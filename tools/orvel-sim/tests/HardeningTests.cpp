@@ -48,7 +48,7 @@ size_t countOf(const std::vector<Record>& records, const std::string& kind, cons
                const std::string& value = "") {
   size_t n = 0;
   for (const Record& r : records)
-    n += r.kind == kind && (field.empty() || r.fields.value(field, std::string()) == value);
+    n += r.kind == kind && (field.empty() || r.fields().value(field, std::string()) == value);
   return n;
 }
 
@@ -121,7 +121,7 @@ TEST(SimTime, AdvanceHasAMaximumAndARepeatingTriggerLeavesEachStepBoundedWork) {
   EXPECT_EQ(countOf(records, "local", "action", "delivered"),
             static_cast<size_t>(objc::Device::kMaxFiringsPerAdvance) + 1);
   EXPECT_EQ(countOf(records, "error"), 0u);
-  EXPECT_EQ(records.back().fields["ok"], true);
+  EXPECT_EQ(records.back().fields()["ok"], true);
 }
 
 TEST(SimTime, ExpectationsReadTalliesAndShowAtMostAHundredCallbacks) {
@@ -135,7 +135,7 @@ TEST(SimTime, ExpectationsReadTalliesAndShowAtMostAHundredCallbacks) {
   std::vector<Record> records = run("{\"steps\": [" + steps + "]}");
   std::vector<Json> expects;
   for (const Record& r : records)
-    if (r.kind == "expect") expects.push_back(r.fields);
+    if (r.kind == "expect") expects.push_back(r.fields());
   ASSERT_EQ(expects.size(), 5u);
   EXPECT_EQ(expects[1]["ok"], true) << expects[1].dump();
   EXPECT_EQ(expects[2]["ok"], false);
@@ -172,7 +172,7 @@ TEST(SimTime, TheRunnerWaitsForADownloadAsLongAsTheLibraryDoes) {
     {"expect": {"pending": 1}}]})");
   EXPECT_EQ(countOf(records, "error"), 0u);
   EXPECT_EQ(countOf(records, "completion", "call", "addLocalNotification:handler:"), 1u);
-  EXPECT_EQ(records.back().fields["ok"], true) << "scheduled without its media";
+  EXPECT_EQ(records.back().fields()["ok"], true) << "scheduled without its media";
 }
 
 // ---- memory ----

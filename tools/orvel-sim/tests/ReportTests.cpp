@@ -215,7 +215,7 @@ Record record(double t, std::string kind, Json fields) {
   Record r;
   r.t = t;
   r.kind = std::move(kind);
-  r.fields = std::move(fields);
+  r.fields() = std::move(fields);
   return r;
 }
 

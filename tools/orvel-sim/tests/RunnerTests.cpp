@@ -55,9 +55,9 @@ TEST(SimRunner, AStepThatCannotBeCarriedOutStopsTheRun) {
   EXPECT_EQ(result.exitStatus(), 1);
   ASSERT_FALSE(seen.empty());
   EXPECT_EQ(seen.back().kind, "error");
-  EXPECT_EQ(seen.back().fields["line"], 1);
-  EXPECT_NE(seen.back().fields["what"].get<std::string>().find("already running"), std::string::npos);
-  for (const Record& r : seen) EXPECT_FALSE(r.kind == "badge" && r.fields["value"] == 3) << "the last step never ran";
+  EXPECT_EQ(seen.back().fields()["line"], 1);
+  EXPECT_NE(seen.back().fields()["what"].get<std::string>().find("already running"), std::string::npos);
+  for (const Record& r : seen) EXPECT_FALSE(r.kind == "badge" && r.fields()["value"] == 3) << "the last step never ran";
 }
 
 }  // namespace

@@ -2,8 +2,12 @@
 // of bad input the one message, with the position of the offending value.
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
+#include <limits>
+#include <random>
 
 #include <unistd.h>
 
@@ -228,6 +232,29 @@ TEST(ScenarioReading, ISO8601RoundTripsAndRefusesNonsense) {
   EXPECT_EQ(formatISO8601(1767225600), "2026-01-01T00:00:00Z");
   EXPECT_EQ(formatISO8601(1767225600.1), "2026-01-01T00:00:00.100Z");
   EXPECT_EQ(formatISO8601(951782400), "2000-02-29T00:00:00Z");
+  // Against the C library's calendar, across the years a date can have here
+  // and at the edges where the digits are written differently.
+  std::mt19937_64 random(5);
+  // Years 0 and 9999 at their ends, then moments before and after a second.
+  std::vector<double> moments = {-62167219200.0, -62167219200.5, -62167219201.0, 253402300799.999, 253402300800.0};
+  for (double moment : {-1.0, -0.0005, 0.9995, 59.9999}) moments.push_back(moment);
+  for (int i = 0; i < 5000; ++i) moments.push_back(static_cast<double>(random() % 253402300800ULL) + (i % 7) * 0.125);
+  for (double moment : moments) {
+    const double whole = std::floor(moment);
+    int64_t millis = std::llround((moment - whole) * 1000);
+    auto t = static_cast<time_t>(whole);
+    if (millis == 1000) ++t, millis = 0;
+    std::tm calendar{};
+    ASSERT_TRUE(gmtime_r(&t, &calendar)) << moment;
+    char expected[64];
+    std::strftime(expected, sizeof expected, "%Y-%m-%dT%H:%M:%S", &calendar);
+    std::string text = expected;
+    if (calendar.tm_year + 1900 < 1000) text.insert(0, 4 - std::to_string(calendar.tm_year + 1900).size(), '0');
+    if (calendar.tm_year + 1900 < 0 || calendar.tm_year + 1900 > 9999) continue;
+    char fraction[8];
+    std::snprintf(fraction, sizeof fraction, ".%03lld", static_cast<long long>(millis));
+    EXPECT_EQ(formatISO8601(moment), text + (millis ? fraction : "") + "Z") << moment;
+  }
 }
 
 TEST(ScenarioReading, VersionsAreDottedNumbers) {
@@ -282,10 +309,12 @@ TEST(ScenarioReading, ADeviceValueReadsAsTheJsonLibraryReadsIt) {
   for (const char* text : {"0", "7", "-3", "-0", "4294967296", "999999999999999999", "18446744073709551615",
                            "99999999999999999999", "007", "-", "1.5", "1e3", "abc", "7 ", "+7", "true"}) {
     objc::DeviceRecord device{0, "badge", {{"value", text}}};
-    const Json value = fromDeviceRecord(device, 0).fields["value"];
+    const Json value = fromDeviceRecord(device, 0).fields()["value"];
     Json expected = Json::parse(text, nullptr, false);
     if (expected.is_discarded()) expected = text;
-    EXPECT_EQ(value.type(), expected.type()) << text;
+    // Read back from the record's text, "-0" is the 0 it is written as.
+    EXPECT_EQ(value, expected) << text;
+    EXPECT_EQ(value.is_string(), expected.is_string()) << text;
     EXPECT_EQ(value.dump(), expected.dump()) << text;
   }
 }
@@ -339,5 +368,38 @@ TEST(ScenarioReading, ARecordLineIsItsJsonFormWhateverItsFields) {
     for (const std::string& os : {std::string(), std::string("13.0")}) {
       EXPECT_EQ(r.toJsonLine(os), longWay(r, os)) << r.kind << " " << os;
     }
+  }
+  // Times: whole milliseconds (written without the float printer) and not.
+  std::vector<double> times = {0.0,
+                               -0.0,
+                               0.001,
+                               0.01,
+                               0.1,
+                               0.5,
+                               1,
+                               9.999,
+                               10.01,
+                               59.94,
+                               86400.25,
+                               999999999.999,
+                               999999999999.5,
+                               1e12,
+                               1e15,
+                               -0.004,
+                               -12.5,
+                               1e-9,
+                               0.0004999,
+                               0.0005,
+                               2.0004999,
+                               std::numeric_limits<double>::max(),
+                               std::numeric_limits<double>::infinity(),
+                               -std::numeric_limits<double>::infinity(),
+                               std::numeric_limits<double>::quiet_NaN()};
+  for (int ms = 0; ms < 200000; ms += 7) times.push_back(ms / 1000.0);
+  std::mt19937_64 random(17);
+  for (int i = 0; i < 20000; ++i) times.push_back(static_cast<double>(random() % 1000000000000ULL) / 1000);
+  for (double t : times) {
+    const Record r{t, "badge", Json{{"value", 1}}};
+    ASSERT_EQ(r.toJsonLine(""), longWay(r, "")) << t;
   }
 }

@@ -78,10 +78,10 @@ TEST(SimServeConcurrency, AHundredStreamsAtOnceAndACutRequestEachAcceptedPushRea
   EXPECT_EQ(accepted, 100);
   std::map<std::string, int> presented, answered;
   for (const Record& r : records) {
-    if (r.kind == "provider") ++answered[r.fields.value("apns-id", "")];
+    if (r.kind == "provider") ++answered[r.fields().value("apns-id", "")];
     if (r.kind == "os" &&
-        r.fields.value("call", "") == "userNotificationCenter:willPresentNotification:withCompletionHandler:")
-      ++presented[r.fields.value("id", "")];
+        r.fields().value("call", "") == "userNotificationCenter:willPresentNotification:withCompletionHandler:")
+      ++presented[r.fields().value("id", "")];
   }
   EXPECT_EQ(answered.size(), 100u) << "the cut request was never answered";
   EXPECT_EQ(presented.size(), 100u);
@@ -109,8 +109,8 @@ TEST(SimServeConcurrency, AProviderFasterThanTheHostIsHeldBackAndNothingIsLost) 
     // The host is held up at the first push.
     if (r.kind == "provider") released.wait(g, [&] { return !holding; });
     if (r.kind == "os" &&
-        r.fields.value("call", "") == "userNotificationCenter:willPresentNotification:withCompletionHandler:")
-      ++presented[r.fields.value("id", "")];
+        r.fields().value("call", "") == "userNotificationCenter:willPresentNotification:withCompletionHandler:")
+      ++presented[r.fields().value("id", "")];
   });
   const std::string url = server.describe()["url"];
   const auto port = static_cast<uint16_t>(std::stoi(url.substr(url.rfind(':') + 1)));
