@@ -203,11 +203,11 @@ class Output {
   static constexpr size_t kPendingBytes = 1 << 16;
 
   void emit() {
-    std::cout.write(pending_.data(), static_cast<std::streamsize>(pending_.size()));
+    std::cout.write(pending_.view().data(), static_cast<std::streamsize>(pending_.size()));
     pending_.clear();
   }
 
-  std::string pending_;
+  TextBuffer pending_{kPendingBytes + 4096};
   bool json_;
   bool flushEachLine_;
   Timeline timeline_;

@@ -47,7 +47,7 @@ std::string nameOf(const NSObject* object) { return object_getClassName(const_ca
 // The JSON library's own writer, for what it alone decides: numbers with a
 // fraction, and text beyond ASCII (its UTF-8 checks and replacement of
 // what is invalid). One per thread, kept: making one reads the locale.
-void appendDumped(std::string& out, const Json& value) {
+void appendDumped(TextBuffer& out, const Json& value) {
   thread_local std::string text;
   thread_local nlohmann::detail::serializer<Json> writer(nlohmann::detail::output_adapter<char>(text), ' ',
                                                          Json::error_handler_t::replace);
@@ -86,25 +86,42 @@ size_t plainUntil(std::string_view s, size_t from) {
 }
 
 // `s` as a JSON string, then `after` (0: nothing).
-void appendString(std::string& out, std::string_view s, char after = 0) {
+void appendString(TextBuffer& out, std::string_view s, char after = 0) {
   const size_t size = s.size(), start = out.size();
-  size_t i = plainUntil(s, 0);
+  // Plain text, the common case: checked and copied a word at a time into
+  // room for all of it, its quotes and what follows.
+  char* p = out.room(size + 3);
+  p[0] = '"';
+  size_t i = 0;
+  for (uint64_t word; i + 8 <= size; i += 8) {
+    std::memcpy(&word, s.data() + i, 8);
+    if (!plainWord(word)) break;
+    std::memcpy(p + 1 + i, &word, 8);
+  }
+  if (i < size && i + 8 > size && size >= 8) {
+    // The last few bytes as the last eight, which overlap what was copied.
+    uint64_t word;
+    std::memcpy(&word, s.data() + size - 8, 8);
+    if (plainWord(word)) {
+      std::memcpy(p + 1 + size - 8, &word, 8);
+      i = size;
+    }
+  }
+  while (i < size && kByteClass[static_cast<unsigned char>(s[i])] == 0) {
+    p[1 + i] = s[i];
+    ++i;
+  }
   if (i == size) {
-    // Plain text, the common case: written in one piece.
-    out.resize(start + size + 2 + (after ? 1 : 0));
-    char* p = out.data() + start;
-    *p++ = '"';
-    std::memcpy(p, s.data(), size);
-    p[size] = '"';
-    if (after) p[size + 1] = after;
+    p[1 + size] = '"';
+    p[2 + size] = after;
+    out.advance(size + (after ? 3 : 2));
     return;
   }
-  out += '"';
-  out.append(s.substr(0, i));
+  out.advance(1 + i);
   while (i < size) {
     const unsigned char c = static_cast<unsigned char>(s[i]);
     if (kByteClass[c] == 2) {
-      out.resize(start);
+      out.truncate(start);
       appendDumped(out, Json(std::string(s)));
       if (after) out += after;
       return;
@@ -120,22 +137,21 @@ void appendString(std::string& out, std::string_view s, char after = 0) {
       default: {
         static const char digits[] = "0123456789abcdef";
         const char escape[] = {'\\', 'u', '0', '0', digits[c >> 4], digits[c & 15]};
-        out.append(escape, sizeof escape);
+        out += std::string_view(escape, sizeof escape);
       }
     }
     const size_t plain = i + 1;
     i = plainUntil(s, plain);
-    out.append(s.substr(plain, i - plain));
+    out += s.substr(plain, i - plain);
   }
   out += '"';
   if (after) out += after;
 }
 
 template <class Integer>
-void appendInteger(std::string& out, Integer value) {
-  char digits[24];
-  auto end = std::to_chars(digits, digits + sizeof digits, value).ptr;
-  out.append(digits, end);
+void appendInteger(TextBuffer& out, Integer value) {
+  char* p = out.room(24);
+  out.advance(static_cast<size_t>(std::to_chars(p, p + 24, value).ptr - p));
 }
 
 // A completion value as the device writes it: empty for none, else a number.
@@ -199,7 +215,7 @@ std::string describeMessage(const Json& object) {
 
 // ---- JSON text ----
 
-void appendJsonText(std::string& out, const Json& value) {
+void appendJsonText(TextBuffer& out, const Json& value) {
   switch (value.type()) {
     case Json::value_t::null: out += "null"; return;
     case Json::value_t::boolean: out += value.get<bool>() ? "true" : "false"; return;
@@ -233,9 +249,9 @@ void appendJsonText(std::string& out, const Json& value) {
   }
 }
 
-void appendStringText(std::string& out, std::string_view text) { appendString(out, text); }
+void appendStringText(TextBuffer& out, std::string_view text) { appendString(out, text); }
 
-std::string& JsonMembers::key(std::string_view name) {
+TextBuffer& JsonMembers::key(std::string_view name) {
   if (!first_) out_ += ',';
   first_ = false;
   appendString(out_, name, ':');
@@ -248,7 +264,7 @@ namespace {
 // milliseconds, as every record's time is, is written from that number
 // ("12.5", "0.0"), without the library's float printer; the rest the
 // library writes.
-void appendTime(std::string& out, double t) {
+void appendTime(TextBuffer& out, double t) {
   const double rounded = roundedTime(t);
   const double milliseconds = std::round(t * 1000);
   if (!(milliseconds >= 0 && milliseconds < 1e12) || std::signbit(rounded) || milliseconds / 1000 != rounded) {
@@ -263,7 +279,7 @@ void appendTime(std::string& out, double t) {
   *end++ = static_cast<char>('0' + fraction / 100);
   if (fraction % 100) *end++ = static_cast<char>('0' + fraction / 10 % 10);
   if (fraction % 10) *end++ = static_cast<char>('0' + fraction % 10);
-  out.append(text, end);
+  out += std::string_view(text, static_cast<size_t>(end - text));
 }
 
 // The end of the JSON value that starts at `i` of `text`, which is well
@@ -353,8 +369,10 @@ void Record::addField(std::string_view key, const Json& value) {
     fields_[std::string(key)] = value;
     return;
   }
-  JsonMembers members(text_, text_.empty());
+  TextBuffer more(64);
+  JsonMembers members(more, text_.empty());
   appendJsonText(members.key(key), value);
+  text_ += more.view();
   if (parsed_) fields_[std::string(key)] = value;
 }
 
@@ -368,14 +386,13 @@ Json Record::toJson() const {
 }
 
 std::string Record::toJsonLine(const std::string& os) const {
-  std::string out;
+  TextBuffer out(text_.size() + 64);
   appendJsonLine(out, os);
-  return out;
+  return out.take();
 }
 
-void Record::appendJsonLine(std::string& out, const std::string& os) const {
-  auto start = [&](size_t room) {
-    out.reserve(out.size() + room);
+void Record::appendJsonLine(TextBuffer& out, const std::string& os) const {
+  auto start = [&] {
     out += "{\"t\":";
     appendTime(out, t);
     out += ",\"kind\":";
@@ -389,7 +406,7 @@ void Record::appendJsonLine(std::string& out, const std::string& os) const {
     out += '}';
   };
   if (hasText_) {
-    start(text_.size() + 64);
+    start();
     if (!text_.empty()) out += ',';
     out += text_;
     finish();
@@ -407,7 +424,7 @@ void Record::appendJsonLine(std::string& out, const std::string& os) const {
   }
   // The fields' own object, opened up after "t" and "kind": they keep their
   // order, so this is the same text.
-  start(512);
+  start();
   for (const auto& [key, member] : fields_.get_ref<const Json::object_t&>()) {
     out += ',';
     appendString(out, key, ':');
@@ -475,10 +492,10 @@ ValueKind kindOf(const NSObject* value) {
 // strings only when set.
 class ObjectText {
  public:
-  explicit ObjectText(std::string& out) : out_(out), members_(out) { out_ += '{'; }
+  explicit ObjectText(TextBuffer& out) : out_(out), members_(out) { out_ += '{'; }
   void close() { out_ += '}'; }
 
-  std::string& key(std::string_view name) { return members_.key(name); }
+  TextBuffer& key(std::string_view name) { return members_.key(name); }
   void string(std::string_view name, const NSString* value) {
     if (value) appendString(key(name), value->utf8());
   }
@@ -490,11 +507,11 @@ class ObjectText {
   void value(std::string_view name, const NSObject* value) { appendValueText(key(name), value); }
 
  private:
-  std::string& out_;
+  TextBuffer& out_;
   JsonMembers members_;
 };
 
-void appendTrigger(std::string& out, const UNNotificationTrigger* trigger) {
+void appendTrigger(TextBuffer& out, const UNNotificationTrigger* trigger) {
   ObjectText o(out);
   if (dynamic_cast<const UNPushNotificationTrigger*>(trigger)) {
     o.string("kind", "push");
@@ -514,7 +531,7 @@ void appendTrigger(std::string& out, const UNNotificationTrigger* trigger) {
   o.close();
 }
 
-void appendContent(std::string& out, const UNNotificationContent* c) {
+void appendContent(TextBuffer& out, const UNNotificationContent* c) {
   ObjectText o(out);
   o.string("title", c->title());
   o.string("subtitle", c->subtitle());
@@ -532,7 +549,7 @@ void appendContent(std::string& out, const UNNotificationContent* c) {
 }
 
 // A request's fields, and then a delivered notification's date.
-void appendRequest(std::string& out, const UNNotificationRequest* r, const NSDate* date = nullptr) {
+void appendRequest(TextBuffer& out, const UNNotificationRequest* r, const NSDate* date = nullptr) {
   ObjectText o(out);
   if (r) {
     o.string("identifier", r->identifier());
@@ -543,7 +560,7 @@ void appendRequest(std::string& out, const UNNotificationRequest* r, const NSDat
   o.close();
 }
 
-void appendLocal(std::string& out, const UILocalNotification* n) {
+void appendLocal(TextBuffer& out, const UILocalNotification* n) {
   ObjectText o(out);
   o.string("alertTitle", n->alertTitle());
   o.string("alertBody", n->alertBody());
@@ -560,7 +577,7 @@ void appendLocal(std::string& out, const UILocalNotification* n) {
   o.close();
 }
 
-void appendDictionary(std::string& out, const NSDictionary* d) {
+void appendDictionary(TextBuffer& out, const NSDictionary* d) {
   bool stringKeys = true;
   for (const auto& entry : *d) stringKeys = stringKeys && kindOf(entry.key.get()) == ValueKind::String;
   ObjectText o(out);
@@ -578,8 +595,9 @@ void appendDictionary(std::string& out, const NSDictionary* d) {
   for (const auto& entry : *d) {
     const NSObject* key = entry.key.get();
     std::string name = kindOf(key) == ValueKind::String ? static_cast<const NSString*>(key)->utf8() : key->description();
-    std::string value;
-    appendValueText(value, entry.value.get());
+    TextBuffer text(64);
+    appendValueText(text, entry.value.get());
+    std::string value = text.take();
     auto [found, added] = at.emplace(name, members.size());
     if (added) {
       members.emplace_back(std::move(name), std::move(value));
@@ -591,7 +609,7 @@ void appendDictionary(std::string& out, const NSDictionary* d) {
   o.close();
 }
 
-void appendNumber(std::string& out, const NSNumber* n) {
+void appendNumber(TextBuffer& out, const NSNumber* n) {
   switch (n->kind()) {
     case NSNumber::Kind::Bool:
       out += n->boolValue() ? "true" : "false";
@@ -609,7 +627,7 @@ void appendNumber(std::string& out, const NSNumber* n) {
 
 }  // namespace
 
-void appendValueText(std::string& out, const NSObject* value) {
+void appendValueText(TextBuffer& out, const NSObject* value) {
   if (!value) {
     out += "null";
     return;
@@ -693,9 +711,9 @@ void appendValueText(std::string& out, const NSObject* value) {
 }
 
 Json valueToJson(const NSObject* value) {
-  std::string text;
+  TextBuffer text;
   appendValueText(text, value);
-  return Json::parse(text);
+  return Json::parse(text.view());
 }
 
 Record fromDeviceRecord(const DeviceRecord& d, double startTime) {
@@ -712,8 +730,7 @@ Record fromDeviceRecord(const DeviceRecord& d, double startTime) {
   };
   // The device makes several of these for every notification: their text
   // is written straight from its fields.
-  std::string text;
-  text.reserve(160);
+  TextBuffer text(160);
   JsonMembers f(text);
   const std::string_view kind = d.kind;
   if (kind == "os") {
@@ -746,7 +763,7 @@ Record fromDeviceRecord(const DeviceRecord& d, double startTime) {
     for (const auto& [k, v] : d.fields) fields[k] = v;
     return Record(t, d.kind, std::move(fields));
   }
-  return Record::withText(t, d.kind, std::move(text));
+  return Record::withText(t, d.kind, text.take());
 }
 
 // ---- recorder ----

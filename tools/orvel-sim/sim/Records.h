@@ -43,7 +43,9 @@
 // system's lane.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
+#include <cstring>
 #include <functional>
 #include <map>
 #include <mutex>
@@ -63,6 +65,51 @@ struct DeviceRecord;
 }
 
 namespace orvelsim {
+
+// Text written piece by piece with room kept ahead of it, so that a piece
+// costs one bounds check and one copy: the records under load are
+// thousands of short strings a second.
+class TextBuffer {
+ public:
+  explicit TextBuffer(size_t room = 256) { text_.resize(room); }
+
+  // Space for `n` more bytes after the text; advance() past what was
+  // written there.
+  char* room(size_t n) {
+    if (n > text_.size() - used_) grow(n);
+    return text_.data() + used_;
+  }
+  void advance(size_t n) { used_ += n; }
+  TextBuffer& operator+=(std::string_view s) {
+    if (!s.empty()) std::memcpy(room(s.size()), s.data(), s.size());
+    used_ += s.size();
+    return *this;
+  }
+  TextBuffer& operator+=(char c) {
+    *room(1) = c;
+    ++used_;
+    return *this;
+  }
+
+  size_t size() const { return used_; }
+  bool empty() const { return used_ == 0; }
+  // Keeps the first `n` bytes only.
+  void truncate(size_t n) { used_ = std::min(used_, n); }
+  void clear() { used_ = 0; }
+  std::string_view view() const { return {text_.data(), used_}; }
+  // The text; this is empty afterwards.
+  std::string take() {
+    text_.resize(used_);
+    used_ = 0;
+    return std::exchange(text_, std::string());
+  }
+
+ private:
+  void grow(size_t n) { text_.resize(std::max({text_.size() * 2, used_ + n, size_t{256}})); }
+
+  std::string text_;
+  size_t used_ = 0;
+};
 
 // One thing that happened. Its fields are a JSON object, held either as a
 // tree or, for the records made for every notification, as the text they
@@ -103,7 +150,7 @@ class Record {
   // when `os` is not empty; written directly, without copying the fields.
   std::string toJsonLine(const std::string& os = "") const;
   // The same line appended to `out`, without its end.
-  void appendJsonLine(std::string& out, const std::string& os = "") const;
+  void appendJsonLine(TextBuffer& out, const std::string& os = "") const;
   // A record read back from its JSON form; nothing when `line` is not one
   // (not an object, or without a numeric "t" and a string "kind").
   static std::optional<Record> fromJson(const Json& line);
@@ -123,7 +170,7 @@ class Record {
 // Appends `value` as value.dump(-1, ' ', false, replace) writes it (compact,
 // UTF-8 kept, invalid UTF-8 replaced), the same text made faster: records
 // under load are mostly short ASCII strings.
-void appendJsonText(std::string& out, const Json& value);
+void appendJsonText(TextBuffer& out, const Json& value);
 
 // A run-time value as JSON: strings, numbers, collections as themselves;
 // data as upper-case hexadecimal; an error as {"domain", "code"}; a message
@@ -135,19 +182,19 @@ Json valueToJson(const objc::NSObject* value);
 // the first, then the key, and gives `out` for the value.
 class JsonMembers {
  public:
-  explicit JsonMembers(std::string& out, bool first = true) : out_(out), first_(first) {}
-  std::string& key(std::string_view name);
+  explicit JsonMembers(TextBuffer& out, bool first = true) : out_(out), first_(first) {}
+  TextBuffer& key(std::string_view name);
 
  private:
-  std::string& out_;
+  TextBuffer& out_;
   bool first_;
 };
 
 // The same value appended as JSON text (appendJsonText of valueToJson),
 // without making its tree.
-void appendValueText(std::string& out, const objc::NSObject* value);
+void appendValueText(TextBuffer& out, const objc::NSObject* value);
 // `text` as a JSON string.
-void appendStringText(std::string& out, std::string_view text);
+void appendStringText(TextBuffer& out, std::string_view text);
 
 // The device's own records in the simulator's format.
 Record fromDeviceRecord(const objc::DeviceRecord& record, double startTime);

@@ -19,8 +19,7 @@ struct SampleHost::State {
   // completes its handler with (null: it does not).
   void callback(const char* selector, std::initializer_list<const NSObject*> args,
                 const Json& completion = Json()) const {
-    std::string text;
-    text.reserve(256);
+    TextBuffer text(384);
     JsonMembers fields(text);
     appendStringText(fields.key("call"), selector);
     fields.key("args") += '[';
@@ -32,7 +31,7 @@ struct SampleHost::State {
     }
     text += ']';
     if (!completion.is_null()) appendJsonText(fields.key("completion"), completion);
-    recorder->addText("host", std::move(text));
+    recorder->addText("host", text.take());
   }
 };
 
@@ -241,8 +240,7 @@ SampleHost::SampleHost(HostConfig config, Recorder& recorder)
   for (NSString* name : {OrvelDidRegisterRemoteNotification, OrvelFailedRegisterRemoteNotification,
                          OrvelDidReceiveMessageNotification}) {
     observers_.push_back(center->addObserverForName(name, nullptr, nullptr, [state = state_](NSNotification* n) {
-      std::string text;
-      text.reserve(512);
+      TextBuffer text(640);
       JsonMembers fields(text);
       appendStringText(fields.key("name"), n->name()->utf8());
       appendValueText(fields.key("object"), n->object());
@@ -251,7 +249,7 @@ SampleHost::SampleHost(HostConfig config, Recorder& recorder)
         appendJsonText(fields.key("type"), static_cast<uint64_t>(message->notificationMessageType()));
       }
       if (n->userInfo()) appendValueText(fields.key("userInfo"), n->userInfo());
-      state->recorder->addText("event", std::move(text));
+      state->recorder->addText("event", text.take());
     }));
   }
 }

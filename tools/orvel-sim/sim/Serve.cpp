@@ -43,8 +43,7 @@ std::string hexOf(NSData* data) {
 // The fields of a "provider" record, as text; the payload of an accepted
 // push as the device is about to show it.
 std::string exchangeText(const ProviderExchange& x, const NSDictionary* payload) {
-  std::string text;
-  text.reserve(320 + (payload ? x.headers.size() * 32 : 0));
+  TextBuffer text(384 + x.path.size() + (payload ? x.headers.size() * 48 : 0));
   JsonMembers fields(text);
   appendJsonText(fields.key("connection"), x.connection);
   appendJsonText(fields.key("stream"), x.stream);
@@ -70,7 +69,7 @@ std::string exchangeText(const ProviderExchange& x, const NSDictionary* payload)
   if (!x.detail.empty()) appendStringText(fields.key("detail"), x.detail);
   appendStringText(fields.key("apns-id"), x.apnsId);
   if (payload) appendValueText(fields.key("payload"), payload);
-  return text;
+  return text.take();
 }
 
 }  // namespace
