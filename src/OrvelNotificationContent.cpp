@@ -1,6 +1,7 @@
 #include "orvel/OrvelNotificationContent.h"
 
 #include <string_view>
+#include <vector>
 
 #include "orvel/OrvelDevice.h"
 
@@ -126,31 +127,35 @@ Ref<OrvelNotificationContent> OrvelNotificationContent::initApnsNotificationWith
 }
 
 Ref<NSDictionary> OrvelNotificationContent::convertDictionary() const {
-  auto dict = objc::NSMutableDictionary::dictionary();
-  auto add = [&](std::string_view key, NSObject* value) {
-    if (value) dict->setObject(value, key);
+  // Made for every message the host is told of: the entries go straight
+  // into one dictionary, under keys that live for the whole process.
+  std::vector<NSDictionary::Entry> entries;
+  entries.reserve(16);
+  auto add = [&](NSString* key, NSObject* value) {
+    if (value) entries.push_back({objc::Id(key), objc::Id(value)});
   };
-  auto addFlag = [&](std::string_view key, bool value) {
-    if (value) dict->setObject(NSNumber::numberWithBool(true), key);
+  auto addFlag = [&](NSString* key, bool value) {
+    if (value) entries.push_back({objc::Id(key), NSNumber::numberWithBool(true)});
   };
 
-  add("title", f_.title);
-  add("subTitle", f_.subTitle);
-  add("body", f_.body);
-  add("sound", f_.sound);
-  add("badge", f_.badge);
-  add("threadIdentifier", f_.threadIdentifier);
-  add("launchImageName", f_.launchImageName);
+  add(objc::lit<"title">(), f_.title);
+  add(objc::lit<"subTitle">(), f_.subTitle);
+  add(objc::lit<"body">(), f_.body);
+  add(objc::lit<"sound">(), f_.sound);
+  add(objc::lit<"badge">(), f_.badge);
+  add(objc::lit<"threadIdentifier">(), f_.threadIdentifier);
+  add(objc::lit<"launchImageName">(), f_.launchImageName);
   if (f_.summaryArgument && OrvelDevice::versionCompare(objc::lit<"12.0">()) >= 0) {
-    dict->setObject(f_.summaryArgument, "summaryArgument");
-    dict->setObject(NSNumber::numberWithUnsignedInteger(f_.summaryArgumentCount), "summaryArgumentCount");
+    add(objc::lit<"summaryArgument">(), f_.summaryArgument);
+    entries.push_back({objc::Id(objc::lit<"summaryArgumentCount">()),
+                       NSNumber::numberWithUnsignedInteger(f_.summaryArgumentCount)});
   }
   if (f_.targetContentIdentifier && OrvelDevice::versionCompare(objc::lit<"13.0">()) >= 0) {
-    dict->setObject(f_.targetContentIdentifier, "targetContentIdentifier");
+    add(objc::lit<"targetContentIdentifier">(), f_.targetContentIdentifier);
   }
-  addFlag("silentPush", f_.silentPush);
-  addFlag("contentAvailable", f_.contentAvailable);
-  addFlag("mutableContent", f_.mutableContent);
-  add("userInfo", f_.userInfo);
-  return objc::cast<NSDictionary>(dict->copy());
+  addFlag(objc::lit<"silentPush">(), f_.silentPush);
+  addFlag(objc::lit<"contentAvailable">(), f_.contentAvailable);
+  addFlag(objc::lit<"mutableContent">(), f_.mutableContent);
+  add(objc::lit<"userInfo">(), f_.userInfo);
+  return NSDictionary::dictionaryWithEntries(std::move(entries));
 }

@@ -1,5 +1,7 @@
 #include "orvel/OrvelNotificationMessage.h"
 
+#include <vector>
+
 using objc::NSDictionary;
 using objc::NSString;
 using objc::Ref;
@@ -27,14 +29,18 @@ void OrvelNotificationMessage::setIdentifier(NSString* value) {
 }
 
 Ref<NSDictionary> OrvelNotificationMessage::convertDictionary() const {
-  auto dict = objc::NSMutableDictionary::dictionary();
+  std::vector<NSDictionary::Entry> entries;
+  entries.reserve(3);
   if (notificationMessageType_ > 0) {
-    dict->setObject(objc::NSNumber::numberWithUnsignedInteger(notificationMessageType_), "notificationMessageType");
+    entries.push_back({objc::Id(objc::lit<"notificationMessageType">()),
+                       objc::NSNumber::numberWithUnsignedInteger(notificationMessageType_)});
   }
-  if (identifier_) dict->setObject(identifier_, "identifier");
+  if (identifier_) entries.push_back({objc::Id(objc::lit<"identifier">()), identifier_});
   // Sent as a message so that a content class that answers differently is
   // honoured; only a dictionary is nested.
   objc::Id nested = objc::send<objc::Id>(content_, objc::sel<"convertDictionary">());
-  if (NSDictionary* notification = objc::asDictionary(nested)) dict->setObject(notification, "notification");
-  return objc::cast<NSDictionary>(dict->copy());
+  if (NSDictionary* notification = objc::asDictionary(nested)) {
+    entries.push_back({objc::Id(objc::lit<"notification">()), objc::Id(notification)});
+  }
+  return NSDictionary::dictionaryWithEntries(std::move(entries));
 }
