@@ -13,6 +13,9 @@ struct VersionSetting {
   std::mutex lock;
   bool read = false;
   std::string version;
+  // The version as a string object, made once for each version: the
+  // library asks for it with every notification.
+  Ref<NSString> text;
   // Moves on with every change of the version, inside the lock.
   std::atomic<uint64_t> generation{1};
 };
@@ -69,6 +72,7 @@ const std::string& currentVersion(VersionSetting& v) {
   if (!v.read) {
     const char* env = std::getenv("ORVEL_SYSTEM_VERSION");
     v.version = env && *env ? env : "13.0";
+    v.text = str(v.version);
     v.read = true;
   }
   return v.version;
@@ -78,13 +82,15 @@ const std::string& currentVersion(VersionSetting& v) {
 Ref<NSString> UIDevice::systemVersion() const {
   auto& v = versionSetting();
   std::lock_guard<std::mutex> g(v.lock);
-  return str(currentVersion(v));
+  currentVersion(v);
+  return v.text;
 }
 
 void UIDevice::setSystemVersion(std::string_view version) {
   auto& v = versionSetting();
   std::lock_guard<std::mutex> g(v.lock);
   v.version = std::string(version);
+  v.text = str(v.version);
   v.read = true;
   v.generation.fetch_add(1, std::memory_order_release);
 }
