@@ -16,6 +16,7 @@ namespace objc {
 namespace {
 
 constexpr std::string_view kDevicePath = "/3/device";
+constexpr std::string_view kDevicePathAndSlash = "/3/device/";
 
 struct PushType {
   std::string_view name;
@@ -77,10 +78,17 @@ std::string quoted(std::string_view value) {
 }  // namespace
 
 std::optional<std::string> canonicalDeviceToken(std::string_view text) {
-  const bool hex =
-      std::all_of(text.begin(), text.end(), [](char c) { return std::isxdigit(static_cast<unsigned char>(c)); });
-  if (text.empty() || text.size() % 2 != 0 || !hex) return std::nullopt;
-  return lowered(text);
+  if (text.empty() || text.size() % 2 != 0) return std::nullopt;
+  // Read for every request: one pass, without the locale's tables.
+  std::string token(text);
+  for (char& c : token) {
+    if (c >= 'A' && c <= 'F') {
+      c = static_cast<char>(c - 'A' + 'a');
+    } else if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'))) {
+      return std::nullopt;
+    }
+  }
+  return token;
 }
 
 bool isBundleIdentifier(std::string_view text) {
@@ -129,11 +137,12 @@ std::string newApnsId() {
   bytes[6] = static_cast<unsigned char>((bytes[6] & 0x0f) | 0x40);  // version 4
   bytes[8] = static_cast<unsigned char>((bytes[8] & 0x3f) | 0x80);  // variant 10
   static constexpr char kDigits[] = "0123456789abcdef";
-  std::string id;
+  std::string id(36, '-');
+  size_t at = 0;
   for (size_t i = 0; i < sizeof bytes; ++i) {
-    if (i == 4 || i == 6 || i == 8 || i == 10) id += '-';
-    id += kDigits[bytes[i] >> 4];
-    id += kDigits[bytes[i] & 0x0f];
+    if (i == 4 || i == 6 || i == 8 || i == 10) ++at;  // the dash already there
+    id[at++] = kDigits[bytes[i] >> 4];
+    id[at++] = kDigits[bytes[i] & 0x0f];
   }
   return id;
 }
@@ -155,18 +164,23 @@ ProviderVerdict validateProviderRequest(const ProviderRequest& request, const Pr
     return refuse(405, "MethodNotAllowed", "the method is " + quoted(request.method) + "; notifications are POSTed");
   }
   const std::string_view path = request.path;
-  if (path == kDevicePath || path == std::string(kDevicePath) + "/") {
+  if (path == kDevicePath || path == kDevicePathAndSlash) {
     return refuse(400, "MissingDeviceToken", "the path has no device token: POST /3/device/<device token>");
   }
-  if (!path.starts_with(std::string(kDevicePath) + "/")) {
+  if (!path.starts_with(kDevicePathAndSlash)) {
     return refuse(404, "BadPath", "the path is " + quoted(path) + "; notifications go to /3/device/<device token>");
   }
   const std::string_view tokenText = path.substr(kDevicePath.size() + 1);
 
-  for (std::string_view name : kServiceHeaders) {
-    const auto count = std::count_if(request.headers.begin(), request.headers.end(),
-                                     [&](const ProviderHeader& h) { return h.name == name; });
-    if (count > 1) return refuse(400, "DuplicateHeaders", "the header " + std::string(name) + " came more than once");
+  // Each header the service reads may come once: compared among the
+  // request's own headers, which are few.
+  for (size_t i = 0; i < request.headers.size(); ++i) {
+    const std::string& name = request.headers[i].name;
+    if (std::find(std::begin(kServiceHeaders), std::end(kServiceHeaders), name) == std::end(kServiceHeaders)) continue;
+    for (size_t j = i + 1; j < request.headers.size(); ++j) {
+      if (request.headers[j].name == name)
+        return refuse(400, "DuplicateHeaders", "the header " + name + " came more than once");
+    }
   }
 
   if (const std::string* id = request.header("apns-id")) {
