@@ -8,22 +8,30 @@
 # when the host falls behind, so the two stay close). The figures in
 # docs/performance.md come from this command.
 #
-#   BENCH_REQUESTS   requests per run (default 20000)
+#   BENCH_REQUESTS   requests per run (default 50000)
 #   BENCH_CLIENTS    connections (default 4)
 #   BENCH_STREAMS    concurrent streams per connection (default 100)
-#   ORVEL_SIM        the orvel-sim to measure (default: a Release build in
-#                    BENCH_BUILD_DIR, default build-bench)
+#   BENCH_ROUNDS     rounds of both, one after the other (default 5); the
+#                    figures are each column's median
+#   ORVEL_SIM        the orvel-sim to measure (default: a Release build with
+#                    the libraries linked in, in BENCH_BUILD_DIR, default
+#                    build-bench-serve)
 set -euo pipefail
 cd "$(dirname "$0")/.."
-requests=${BENCH_REQUESTS:-20000}
+requests=${BENCH_REQUESTS:-50000}
 clients=${BENCH_CLIENTS:-4}
 streams=${BENCH_STREAMS:-100}
+rounds=${BENCH_ROUNDS:-5}
 for tool in h2load nghttpd; do
   command -v "$tool" >/dev/null || { echo "bench-pushservice: $tool is missing; run scripts/setup.sh" >&2; exit 1; }
 done
 if [ -z "${ORVEL_SIM:-}" ]; then
-  build=${BENCH_BUILD_DIR:-build-bench}
-  cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DORVEL_SANITIZE= -DORVEL_BUILD_BENCHMARKS=OFF \
+  # A program of its own (static libraries), as a service that is deployed
+  # would be; with shared libraries every call between the layers goes
+  # through the dynamic linker's tables (see docs/performance.md for both).
+  build=${BENCH_BUILD_DIR:-build-bench-serve}
+  cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DBUILD_SHARED_LIBS=OFF -DORVEL_SANITIZE= \
+    -DORVEL_BUILD_BENCHMARKS=OFF \
     -DORVEL_BUILD_TESTS=OFF >/dev/null
   cmake --build "$build" --target orvel_sim_tool >/dev/null
   ORVEL_SIM=$build/tools/orvel-sim/orvel-sim
@@ -51,30 +59,6 @@ measure() {
     END { printf "%s %.2f %.2f\n", rate, v[int(NR * 0.5)] / 1000, v[int(NR * 0.99)] / 1000 }'
 }
 
-# orvel-sim serve: the first record says where it listens. It exits once
-# the last of the requests is accepted, delivered to the host and recorded,
-# so the time until it has exited is the end-to-end time.
-"$ORVEL_SIM" serve --json --h2c --no-auth --port 0 --no-page --exit-after "$requests" </dev/null \
-  >"$work/records.jsonl" &
-serve_pid=$!
-pids+=("$serve_pid")
-for _ in $(seq 100); do [ -s "$work/records.jsonl" ] && break; sleep 0.1; done
-url=$(head -1 "$work/records.jsonl" | sed -n 's/.*"url":"\([^"]*\)".*/\1/p')
-[ -n "$url" ] || { echo "bench-pushservice: orvel-sim serve did not start" >&2; exit 1; }
-started=$(date +%s.%N)
-read -r serve_rate serve_p50 serve_p99 < <(measure "$url/3/device/$token" "$work/serve")
-(
-  sleep 120
-  kill -TERM "$serve_pid" 2>/dev/null &&
-    echo "bench-pushservice: orvel-sim serve had not delivered every push after 2 minutes" >&2
-) &
-pids+=("$!")
-wait "$serve_pid" || true
-ended=$(date +%s.%N)
-accepted=$(grep -c '"kind":"provider".*"status":200' "$work/records.jsonl" || true)
-delivered=$(grep -c '"kind":"event","name":"OrvelDidReceiveMessageNotification"' "$work/records.jsonl" || true)
-delivery_rate=$(awk -v n="$delivered" -v a="$started" -v b="$ended" 'BEGIN { printf "%.0f", n / (b - a) }')
-
 # nghttpd with a static (empty) reply at the same path.
 mkdir -p "$work/htdocs/3/device"
 : >"$work/htdocs/3/device/$token"
@@ -86,15 +70,67 @@ for _ in 1 2 3 4 5; do
   kill -0 "$nghttpd_pid" 2>/dev/null && break
 done
 pids+=("$nghttpd_pid")
-read -r static_rate static_p50 static_p99 < <(measure "http://127.0.0.1:$port/3/device/$token" "$work/nghttpd")
 
-echo "requests: $requests on $clients connections, $streams streams each (h2c); $(nproc) cores, load $(cut -d' ' -f1 /proc/loadavg)"
+# One round: orvel-sim serve, then nghttpd straight after, so that the two
+# meet the machine in much the same state. Prints "answers p50 p99
+# delivered static static-p50 static-p99".
+round() {
+  # The first record says where serve listens. It exits once the last of
+  # the requests is accepted, delivered to the host and recorded, so the
+  # time until it has exited is the end-to-end time.
+  "$ORVEL_SIM" serve --json --h2c --no-auth --port 0 --no-page --exit-after "$requests" </dev/null \
+    >"$work/records.jsonl" &
+  local serve_pid=$!
+  pids+=("$serve_pid")
+  for _ in $(seq 100); do [ -s "$work/records.jsonl" ] && break; sleep 0.1; done
+  local url
+  url=$(head -1 "$work/records.jsonl" | sed -n 's/.*"url":"\([^"]*\)".*/\1/p')
+  [ -n "$url" ] || { echo "bench-pushservice: orvel-sim serve did not start" >&2; exit 1; }
+  local started ended serve_rate serve_p50 serve_p99 static_rate static_p50 static_p99
+  (
+    sleep 120
+    kill -TERM "$serve_pid" 2>/dev/null &&
+      echo "bench-pushservice: orvel-sim serve had not delivered every push after 2 minutes" >&2
+  ) &
+  local watchdog=$!
+  # The end is when serve has exited, not when h2load's log has been read.
+  started=$(date +%s.%N)
+  measure "$url/3/device/$token" "$work/serve" >"$work/serve.rates" &
+  local measuring=$!
+  wait "$serve_pid" || true
+  ended=$(date +%s.%N)
+  kill "$watchdog" 2>/dev/null || true
+  wait "$measuring" || exit 1
+  read -r serve_rate serve_p50 serve_p99 <"$work/serve.rates"
+  local accepted delivered
+  accepted=$(grep -c '"kind":"provider".*"status":200' "$work/records.jsonl" || true)
+  delivered=$(grep -c '"kind":"event","name":"OrvelDidReceiveMessageNotification"' "$work/records.jsonl" || true)
+  if [ "$accepted" -ne "$requests" ] || [ "$delivered" -ne "$requests" ]; then
+    echo "bench-pushservice: $delivered delivered of $accepted accepted ($requests sent): not every push was" >&2
+    exit 1
+  fi
+  read -r static_rate static_p50 static_p99 < <(measure "http://127.0.0.1:$port/3/device/$token" "$work/nghttpd")
+  awk -v n="$delivered" -v a="$started" -v b="$ended" -v r="$serve_rate" -v p="$serve_p50" -v q="$serve_p99" \
+    -v s="$static_rate" -v sp="$static_p50" -v sq="$static_p99" \
+    'BEGIN { printf "%s %s %s %.0f %s %s %s\n", r, p, q, n / (b - a), s, sp, sq }'
+}
+
+echo "requests: $requests on $clients connections, $streams streams each (h2c), $rounds rounds; $(nproc) cores, load $(cut -d' ' -f1 /proc/loadavg)"
+printf '%-6s %10s %8s %8s %12s %10s %8s %8s %8s\n' round answers p50 p99 delivered nghttpd p50 p99 ratio
+for r in $(seq "$rounds"); do
+  round >"$work/round"
+  read -r a ap aq d s sp sq <"$work/round"
+  printf '%-6s %10.0f %8s %8s %12s %10.0f %8s %8s %8.3f\n' "$r" "$a" "$ap" "$aq" "$d" "$s" "$sp" "$sq" \
+    "$(awk -v d="$d" -v s="$s" 'BEGIN { print d / s }')"
+  echo "$a $ap $aq $d $s $sp $sq" >>"$work/rounds"
+done
+
+# The median of each column over the rounds.
+median() { cut -d' ' -f"$1" "$work/rounds" | sort -n | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
+echo "median over $rounds rounds (answers and delivered are orvel-sim serve's; every push was delivered and recorded):"
 printf '%-40s %12s %10s %10s\n' "" "requests/s" "p50 ms" "p99 ms"
-printf '%-40s %12.0f %10s %10s\n' "orvel-sim serve, answers" "$serve_rate" "$serve_p50" "$serve_p99"
-printf '%-40s %12.0f\n' "orvel-sim serve, delivered and recorded" "$delivery_rate"
-printf '%-40s %12.0f %10s %10s\n' "nghttpd static" "$static_rate" "$static_p50" "$static_p99"
-awk -v a="$serve_rate" -v d="$delivery_rate" -v b="$static_rate" \
+printf '%-40s %12.0f %10s %10s\n' "orvel-sim serve, answers" "$(median 1)" "$(median 2)" "$(median 3)"
+printf '%-40s %12.0f\n' "orvel-sim serve, delivered and recorded" "$(median 4)"
+printf '%-40s %12.0f %10s %10s\n' "nghttpd static" "$(median 5)" "$(median 6)" "$(median 7)"
+awk -v a="$(median 1)" -v d="$(median 4)" -v b="$(median 5)" \
   'BEGIN { printf "ratio to nghttpd'"'"'s rate: answers %.3f, delivered end to end %.3f\n", a / b, d / b }'
-echo "delivered to the host and recorded: $delivered of $accepted accepted ($requests sent)"
-[ "$accepted" -eq "$requests" ] && [ "$delivered" -eq "$requests" ] ||
-  { echo "bench-pushservice: not every push was accepted and delivered" >&2; exit 1; }
