@@ -166,6 +166,9 @@ void RunReport::add(const Record& r) {
   if (r.kind == "error") stopped_ = r.fields().value("what", std::string());
   phone_.add(r);
   steps_.back().records.push_back(r);
+  // Kept for the page as a tree alone, not a tree and the text it was read
+  // from.
+  steps_.back().records.back().fields();
   steps_.back().phone = phone_.state();
 }
 
