@@ -19,15 +19,6 @@ namespace orvelsim {
 
 using Json = nlohmann::ordered_json;
 
-// An empty object with room for `members` members. An object is a vector
-// of members whose keys are const, so one that grows copies every member it
-// has, subtrees and all; give it room before a large member goes in.
-inline Json objectWithRoom(size_t members) {
-  Json out = Json::object();
-  out.get_ref<Json::object_t&>().reserve(members);
-  return out;
-}
-
 // Builds a JSON object member by member in time linear in its size (the
 // object's own insertion finds a key by comparing it with every member):
 // a key given again keeps its first place and takes the new value, as the
@@ -35,8 +26,6 @@ inline Json objectWithRoom(size_t members) {
 class JsonObjectBuilder {
  public:
   void set(std::string key, Json value);
-  // Room for `members` members in all (see objectWithRoom).
-  void reserve(size_t members) { object_.get_ref<Json::object_t&>().reserve(members); }
   Json take() { return std::move(object_); }
 
  private:

@@ -43,7 +43,7 @@ std::string hexOf(NSData* data) {
 // The fields of a "provider" record, as text; the payload of an accepted
 // push as the device is about to show it.
 std::string exchangeText(const ProviderExchange& x, const NSDictionary* payload) {
-  TextBuffer text(384 + x.path.size() + (payload ? x.headers.size() * 48 : 0));
+  TextBuffer text(512 + x.path.size() + x.headers.size() * 48);
   JsonMembers fields(text);
   appendJsonText(fields.key("connection"), x.connection);
   appendJsonText(fields.key("stream"), x.stream);
@@ -125,8 +125,8 @@ struct Server::Impl {
 
   // ---- the service's thread ----
   //
-  // Nothing here writes a record: the service's thread only judges,
-  // answers, and makes the fields of the "provider" records. What a request
+  // Nothing here adds a record: the service's thread only judges,
+  // answers, and writes the text of the "provider" records. What a request
   // led to (its "provider" record, the service's "store" records and the
   // push itself) goes to the main thread in one piece, in the order the
   // requests were answered, so the timeline shows each request before what
