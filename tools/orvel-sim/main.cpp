@@ -22,6 +22,7 @@
 
 #include "PushService/ProviderToken.h"
 #include "UIKit/UIKit.h"
+#include "sim/LineWriter.h"
 #include "sim/LivePage.h"
 #include "sim/Process.h"
 #include "sim/Records.h"
@@ -143,14 +144,20 @@ int badUsage(const std::string& message) {
 // Writes records as they come, in the chosen form.
 class Output {
  public:
-  // `flushEachLine` false leaves flushing to the caller (flush()).
+  // `flushEachLine` false leaves flushing to the caller (flush()), and
+  // JSON lines are then written on a thread of their own.
   Output(bool json, TimelineOptions options, bool flushEachLine = true)
-      : json_(json), flushEachLine_(flushEachLine), timeline_(std::cout, std::move(options)) {}
+      : json_(json), flushEachLine_(flushEachLine), timeline_(std::cout, std::move(options)) {
+    if (json_ && !flushEachLine_) writer_.emplace(std::cout);
+  }
 
   void heading(const std::string& text) {
     if (!json_) timeline_.heading(text);
   }
-  ~Output() { emit(); }
+  ~Output() {
+    emit();
+    writer_.reset();
+  }
 
   void write(const Record& r, const std::string& version = "") {
     lastTime_ = std::max(lastTime_, r.t);
@@ -195,7 +202,11 @@ class Output {
   void flush() {
     if (!json_) timeline_.flush();
     emit();
-    std::cout << std::flush;
+    if (writer_) {
+      writer_->flush();
+    } else {
+      std::cout << std::flush;
+    }
   }
 
  private:
@@ -203,11 +214,17 @@ class Output {
   static constexpr size_t kPendingBytes = 1 << 16;
 
   void emit() {
+    if (pending_.empty()) return;
+    if (writer_) {
+      writer_->hand(pending_);
+      return;
+    }
     std::cout.write(pending_.view().data(), static_cast<std::streamsize>(pending_.size()));
     pending_.clear();
   }
 
   TextBuffer pending_{kPendingBytes + 4096};
+  std::optional<LineWriter> writer_;
   bool json_;
   bool flushEachLine_;
   Timeline timeline_;

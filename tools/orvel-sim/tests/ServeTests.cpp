@@ -10,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
@@ -17,6 +18,7 @@
 #include <fstream>
 #include <functional>
 #include <mutex>
+#include <set>
 #include <sstream>
 #include <thread>
 
@@ -451,6 +453,52 @@ TEST(SimServeControl, AServeThatCannotListenWritesNoCertificateAndNoKey) {
   EXPECT_TRUE(fs::exists(dir / "first.p8"));
   running.signal(SIGINT);
   EXPECT_EQ(running.wait(), 0);
+}
+
+// Many pushes at once from a real load generator: serve's record stream
+// stays whole (every line a record, in the order made) and every push is
+// answered, delivered and recorded exactly once.
+TEST(SimServeControl, ManyPushesAtOnceAreEachDeliveredAndRecordedOnceInOrder) {
+  ASSERT_EQ(shell("command -v h2load").first, 0) << "run scripts/setup.sh: it installs nghttp2-client";
+  constexpr int kPushes = 3000;
+  const fs::path dir = scratch("many");
+  Serving serving(dir, {"--h2c", "--no-auth", "--exit-after", std::to_string(kPushes)});
+  const Json banner = serving.waitForKind("serve");
+  ASSERT_TRUE(banner.is_object());
+  { std::ofstream(dir / "payload.json") << R"({"aps":{"alert":"many","badge":1}})"; }
+  const auto [status, output] =
+      shell("h2load -n " + std::to_string(kPushes) + " -c 2 -m 100 -d " + quotedPath(dir / "payload.json") +
+            " -H 'apns-topic: com.orvel.sample' -H 'apns-push-type: alert' '" + banner.value("url", "") +
+            "/3/device/" + banner.value("deviceToken", "") + "'");
+  EXPECT_EQ(status, 0) << output;
+  EXPECT_NE(output.find(std::to_string(kPushes) + " succeeded"), std::string::npos) << output;
+  EXPECT_EQ(serving.wait(), 0);
+
+  std::set<std::string> accepted, delivered;
+  size_t malformed = 0;
+  double lastDeviceTime = 0;
+  bool inOrder = true;
+  for (const Json& r : serving.records()) {
+    if (!r.is_object()) {
+      ++malformed;
+      continue;
+    }
+    const std::string kind = r.value("kind", "");
+    if (kind == "provider" && r.value("status", 0) == 200) {
+      EXPECT_TRUE(accepted.insert(r.value("apns-id", "")).second);
+    }
+    if (kind == "os" && r.contains("id")) {
+      EXPECT_TRUE(delivered.insert(r.value("id", "")).second);
+    }
+    if (kind != "provider" && kind != "store") {
+      inOrder = inOrder && r.value("t", 0.0) >= lastDeviceTime;
+      lastDeviceTime = std::max(lastDeviceTime, r.value("t", 0.0));
+    }
+  }
+  EXPECT_EQ(malformed, 0u) << "lines that are not whole records";
+  EXPECT_EQ(accepted.size(), static_cast<size_t>(kPushes));
+  EXPECT_EQ(delivered, accepted);
+  EXPECT_TRUE(inOrder) << "the device's records went back in time";
 }
 
 }  // namespace
