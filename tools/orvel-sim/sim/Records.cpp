@@ -251,7 +251,28 @@ void appendJsonText(TextBuffer& out, const Json& value) {
 
 void appendStringText(TextBuffer& out, std::string_view text) { appendString(out, text); }
 
-TextBuffer& JsonMembers::key(std::string_view name) {
+TextBuffer& JsonMembers::anyKey(std::string_view name) {
+  // Mostly short names that need no escapes (a payload's keys): the comma,
+  // the quoted name and the colon go into room made once for all of them.
+  const size_t size = name.size();
+  if (size <= kShortKey) {
+    char* p = out_.room(size + 4);
+    const size_t quote = first_ ? 0 : 1;
+    p[0] = ',';
+    p[quote] = '"';
+    size_t i = 0;
+    while (i < size && kByteClass[static_cast<unsigned char>(name[i])] == 0) {
+      p[quote + 1 + i] = name[i];
+      ++i;
+    }
+    if (i == size) {
+      p[quote + 1 + size] = '"';
+      p[quote + 2 + size] = ':';
+      out_.advance(quote + size + 3);
+      first_ = false;
+      return out_;
+    }
+  }
   if (!first_) out_ += ',';
   first_ = false;
   appendString(out_, name, ':');
@@ -371,7 +392,7 @@ void Record::addField(std::string_view key, const Json& value) {
   }
   TextBuffer more(64);
   JsonMembers members(more, text_.empty());
-  appendJsonText(members.key(key), value);
+  appendJsonText(members.anyKey(key), value);
   text_ += more.view();
   if (parsed_) fields_[std::string(key)] = value;
 }
@@ -495,16 +516,17 @@ class ObjectText {
   explicit ObjectText(TextBuffer& out) : out_(out), members_(out) { out_ += '{'; }
   void close() { out_ += '}'; }
 
-  TextBuffer& key(std::string_view name) { return members_.key(name); }
-  void string(std::string_view name, const NSString* value) {
+  TextBuffer& key(PlainKey name) { return members_.key(name); }
+  TextBuffer& anyKey(std::string_view name) { return members_.anyKey(name); }
+  void string(PlainKey name, const NSString* value) {
     if (value) appendString(key(name), value->utf8());
   }
-  void string(std::string_view name, std::string_view value) { appendString(key(name), value); }
+  void string(PlainKey name, std::string_view value) { appendString(key(name), value); }
   template <class Integer>
-  void integer(std::string_view name, Integer value) {
+  void integer(PlainKey name, Integer value) {
     appendInteger(key(name), value);
   }
-  void value(std::string_view name, const NSObject* value) { appendValueText(key(name), value); }
+  void value(PlainKey name, const NSObject* value) { appendValueText(key(name), value); }
 
  private:
   TextBuffer& out_;
@@ -583,7 +605,8 @@ void appendDictionary(TextBuffer& out, const NSDictionary* d) {
   ObjectText o(out);
   if (stringKeys) {
     // Keys that are strings are distinct.
-    for (const auto& entry : *d) o.value(static_cast<const NSString*>(entry.key.get())->utf8(), entry.value.get());
+    for (const auto& entry : *d)
+      appendValueText(o.anyKey(static_cast<const NSString*>(entry.key.get())->utf8()), entry.value.get());
     o.close();
     return;
   }
@@ -605,7 +628,7 @@ void appendDictionary(TextBuffer& out, const NSDictionary* d) {
       members[found->second].second = std::move(value);
     }
   }
-  for (const auto& [name, value] : members) o.key(name) += value;
+  for (const auto& [name, value] : members) o.anyKey(name) += value;
   o.close();
 }
 

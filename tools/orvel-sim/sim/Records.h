@@ -177,15 +177,47 @@ void appendJsonText(TextBuffer& out, const Json& value);
 // as its dictionary form; platform objects by their fields; anything else by
 // its class name.
 Json valueToJson(const objc::NSObject* value);
+// A key written in the code, checked as it is compiled to need no escapes,
+// so that it is copied as it stands.
+class PlainKey {
+ public:
+  template <size_t N>
+  consteval PlainKey(const char (&name)[N]) : name_(name, N - 1) {  // NOLINT: made from literals alone
+    for (char c : name_) {
+      const auto byte = static_cast<unsigned char>(c);
+      if (byte < 0x20 || byte >= 0x80 || c == '"' || c == '\\') throw "a key written in the code needs no escapes";
+    }
+  }
+  std::string_view name() const { return name_; }
+
+ private:
+  std::string_view name_;
+};
+
 // Writes the members of one JSON object one after another into `out` (the
 // braces are the caller's): key() writes the comma before every member but
 // the first, then the key, and gives `out` for the value.
 class JsonMembers {
  public:
   explicit JsonMembers(TextBuffer& out, bool first = true) : out_(out), first_(first) {}
-  TextBuffer& key(std::string_view name);
+  TextBuffer& key(PlainKey key) {
+    const std::string_view name = key.name();
+    char* p = out_.room(name.size() + 4);
+    const size_t quote = first_ ? 0 : 1;
+    p[0] = ',';
+    p[quote] = '"';
+    std::memcpy(p + quote + 1, name.data(), name.size());
+    p[quote + 1 + name.size()] = '"';
+    p[quote + 2 + name.size()] = ':';
+    out_.advance(quote + name.size() + 3);
+    first_ = false;
+    return out_;
+  }
+  // A key known only as the program runs, escaped as it needs.
+  TextBuffer& anyKey(std::string_view name);
 
  private:
+  static constexpr size_t kShortKey = 32;
   TextBuffer& out_;
   bool first_;
 };

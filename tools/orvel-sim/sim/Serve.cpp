@@ -61,7 +61,7 @@ std::string exchangeText(const ProviderExchange& x, const NSDictionary* payload)
     const std::string* value = &x.headers[i].value;
     for (size_t j = i + 1; j < x.headers.size(); ++j)
       if (x.headers[j].name == name) value = &x.headers[j].value;
-    appendStringText(headers.key(name), *value);
+    appendStringText(headers.anyKey(name), *value);
   }
   text += '}';
   appendJsonText(fields.key("status"), x.status);
