@@ -588,7 +588,11 @@ class Session::Run {
       // JSON text has no NUL byte (a NUL in a string is written \u0000), so
       // the C library's string search, much the faster, reads all of it.
       const bool server = !serverBase_.empty() && std::strstr(text->c_str(), serverBase_.c_str());
-      const bool file = std::strstr(text->c_str(), "\"file\":");
+      // The device's own records are written with their few fixed keys
+      // (fromDeviceRecord), never "file".
+      const std::string_view kind = r.kind;
+      const bool deviceOwn = local || kind == "os" || kind == "completion" || kind == "badge" || kind == "log";
+      const bool file = !deviceOwn && std::strstr(text->c_str(), "\"file\":");
       if (!server && !file && (!local || (scheduling_.empty() && requestOf_.empty()))) return;
     }
     Json& fields = r.fields();
