@@ -279,12 +279,17 @@ void Device::Impl::pushCurrent(NSDictionary* payload, NSString* identifier, bool
       auto fetch = [&] {
         if (contentAvailable) callFetch(payload, identifier);
       };
+      // What the first leads to settles before the second starts. With no
+      // second the caller's own settling follows at once, and a settle
+      // here would only repeat it.
       if (foregroundOrder == ForegroundOrder::PresentFirst) {
         present();
+        if (!contentAvailable) return;
         settle();
         fetch();
       } else {
         fetch();
+        if (!visible) return;
         settle();
         present();
       }
