@@ -133,9 +133,13 @@ class Tally {
   // Takes the last event and completion out of `r`: their fields are read
   // only when an expectation asks for them.
   void add(Record& r) {
-    std::lock_guard<std::mutex> g(lock_);
-    // Compared as views: lengths first, for every record made.
+    // Compared as views: lengths first, for every record made. Most kinds
+    // are not tallied, and need not wait for the lock.
     const std::string_view kind = r.kind;
+    if (kind != "event" && kind != "completion" && kind != "fault" && kind != "sound" && kind != "host" &&
+        kind != "log")
+      return;
+    std::lock_guard<std::mutex> g(lock_);
     if (kind == "event") {
       ++events_;
       lastEvent_ = std::move(r);
@@ -485,6 +489,7 @@ class Session::Run {
         server_ = std::make_unique<AttachmentServer>();
         std::lock_guard<std::mutex> g(normalizing_);
         serverBase_ = server_->base();
+        serverStarted_.store(true, std::memory_order_release);
       }
       return str(server_->base() + s->utf8().substr(std::string_view("$SERVER").size()));
     }
@@ -579,19 +584,24 @@ class Session::Run {
   // no identifier the device makes one up; the request's own identifier is
   // added as "request".
   void normalize(Record& r) {
+    const std::string_view kind = r.kind;
+    const bool local = kind == "local";
+    const std::string* text = r.text();
+    // The device's own records are written with their few fixed keys
+    // (fromDeviceRecord), never "file". Those other than "local" (which may
+    // need their request) can hold nothing to take out but the server's
+    // address: before there is a server they need neither a look nor the
+    // lock.
+    const bool deviceOwn = local || kind == "os" || kind == "completion" || kind == "badge" || kind == "log";
+    if (text && deviceOwn && !local && !serverStarted_.load(std::memory_order_acquire)) return;
     std::lock_guard<std::mutex> g(normalizing_);
-    const bool local = std::string_view(r.kind) == "local";
-    if (const std::string* text = r.text()) {
+    if (text) {
       // Most records have nothing to take out, which their text shows
       // without reading their tree: no server address, no file name (a
       // "file" key is always written so), no identifier to map.
       // JSON text has no NUL byte (a NUL in a string is written \u0000), so
       // the C library's string search, much the faster, reads all of it.
       const bool server = !serverBase_.empty() && std::strstr(text->c_str(), serverBase_.c_str());
-      // The device's own records are written with their few fixed keys
-      // (fromDeviceRecord), never "file".
-      const std::string_view kind = r.kind;
-      const bool deviceOwn = local || kind == "os" || kind == "completion" || kind == "badge" || kind == "log";
       const bool file = !deviceOwn && std::strstr(text->c_str(), "\"file\":");
       if (!server && !file && (!local || (scheduling_.empty() && requestOf_.empty()))) return;
     }
@@ -782,6 +792,8 @@ class Session::Run {
   // What normalize() reads and the run's thread sets, while records come
   // from other threads too.
   std::mutex normalizing_;
+  // Set once serverBase_ is, for the records that need nothing else.
+  std::atomic<bool> serverStarted_{false};
   std::string serverBase_;
   std::string scheduling_;
   std::map<std::string, std::string> requestOf_;  // device identifier → request identifier
