@@ -499,14 +499,21 @@ ValueKind classify(const NSObject* value) {
   return ValueKind::Other;
 }
 
-// Classified once per type and thread: the chain of type checks costs far
-// more than the lookup, and records convert the same few types over and
-// over.
+// Classified once per type and thread, as a rule: the chain of type checks
+// costs far more than the lookup, and records convert the same few types
+// over and over. A small table placed by the type's address; a type that
+// finds its slot taken is classified again and takes it.
 ValueKind kindOf(const NSObject* value) {
-  thread_local std::unordered_map<const std::type_info*, ValueKind> known;
+  struct Slot {
+    const std::type_info* type = nullptr;
+    ValueKind kind = ValueKind::Other;
+  };
+  constexpr size_t kSlots = 64;
+  thread_local std::array<Slot, kSlots> known;
   const std::type_info* type = &typeid(*value);
-  if (auto it = known.find(type); it != known.end()) return it->second;
-  return known.emplace(type, classify(value)).first->second;
+  Slot& slot = known[(reinterpret_cast<uintptr_t>(type) >> 3) % kSlots];
+  if (slot.type != type) slot = Slot{type, classify(value)};
+  return slot.kind;
 }
 
 // The platform's objects as JSON objects: their fields in a fixed order,

@@ -157,7 +157,8 @@ class Record {
 
  private:
   struct Unread {};
-  Record(double t, std::string kind, Unread) : t(t), kind(std::move(kind)) {}
+  // Held as text: no tree, not even an empty one, until one is asked for.
+  Record(double t, std::string kind, Unread) : t(t), kind(std::move(kind)), fields_(nullptr) {}
 
   mutable Json fields_ = Json::object();
   // While true, text_ holds the fields and fields_ is read from it on
