@@ -252,27 +252,9 @@ void appendJsonText(TextBuffer& out, const Json& value) {
 void appendStringText(TextBuffer& out, std::string_view text) { appendString(out, text); }
 
 TextBuffer& JsonMembers::anyKey(std::string_view name) {
-  // Mostly short names that need no escapes (a payload's keys): the comma,
-  // the quoted name and the colon go into room made once for all of them.
-  const size_t size = name.size();
-  if (size <= kShortKey) {
-    char* p = out_.room(size + 4);
-    const size_t quote = first_ ? 0 : 1;
-    p[0] = ',';
-    p[quote] = '"';
-    size_t i = 0;
-    while (i < size && kByteClass[static_cast<unsigned char>(name[i])] == 0) {
-      p[quote + 1 + i] = name[i];
-      ++i;
-    }
-    if (i == size) {
-      p[quote + 1 + size] = '"';
-      p[quote + 2 + size] = ':';
-      out_.advance(quote + size + 3);
-      first_ = false;
-      return out_;
-    }
-  }
+  // Mostly names that need no escapes (a payload's keys), written in one
+  // piece.
+  if (plainUntil(name, 0) == name.size()) return plain(name);
   if (!first_) out_ += ',';
   first_ = false;
   appendString(out_, name, ':');

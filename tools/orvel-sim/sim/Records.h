@@ -201,8 +201,14 @@ class PlainKey {
 class JsonMembers {
  public:
   explicit JsonMembers(TextBuffer& out, bool first = true) : out_(out), first_(first) {}
-  TextBuffer& key(PlainKey key) {
-    const std::string_view name = key.name();
+  TextBuffer& key(PlainKey key) { return plain(key.name()); }
+  // A key known only as the program runs, escaped as it needs.
+  TextBuffer& anyKey(std::string_view name);
+
+ private:
+  // The comma (but before the first member), `name` in quotes and the
+  // colon, in one piece: `name` needs no escapes.
+  TextBuffer& plain(std::string_view name) {
     char* p = out_.room(name.size() + 4);
     const size_t quote = first_ ? 0 : 1;
     p[0] = ',';
@@ -214,11 +220,7 @@ class JsonMembers {
     first_ = false;
     return out_;
   }
-  // A key known only as the program runs, escaped as it needs.
-  TextBuffer& anyKey(std::string_view name);
 
- private:
-  static constexpr size_t kShortKey = 32;
   TextBuffer& out_;
   bool first_;
 };

@@ -63,6 +63,25 @@ TEST(RecordText, DictionariesKeepTheirOrderAndKeysThatMeetTakeTheLastValue) {
   EXPECT_EQ(valueToJson(mixed.get()), Json::parse(R"({"1":"second","b":"between"})"));
 }
 
+// Keys known only at run time (a payload's) are escaped as they need, as
+// the first member and after others, short and long.
+TEST(RecordText, RunTimeKeysAreEscapedAsTheJsonLibraryWritesThem) {
+  const std::string longPlain(40, 'k');
+  for (const std::string& key :
+       {std::string("plain"), std::string(""), std::string("quote \" and \\"), std::string("line\nbreak"),
+        std::string("caf\xc3\xa9"), std::string("bad \xff byte"), longPlain, longPlain + "\"", std::string("\x01")}) {
+    auto first = NSDictionary::dictionaryWithEntries({{str(key), NSNumber::numberWithInteger(1)}});
+    EXPECT_EQ(textOf(first.get()), dumped(Json{{key, 1}})) << key;
+    auto later = NSMutableDictionary::dictionary();
+    later->setObject(NSNumber::numberWithInteger(0), "a");
+    later->setObject(NSNumber::numberWithInteger(1), key);
+    Json expected = Json::object();
+    expected["a"] = 0;
+    expected[key] = 1;
+    EXPECT_EQ(textOf(later.get()), dumped(expected)) << key;
+  }
+}
+
 TEST(RecordText, PlatformObjectsAreWrittenByTheirFields) {
   auto content = make<UNMutableNotificationContent>();
   content->setTitle(str("Hi"));
