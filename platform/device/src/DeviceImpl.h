@@ -204,8 +204,10 @@ struct Device::Impl final : UIApplicationSystem,
 Ref<NSString> uuidLikeIdentifier(std::mt19937_64& random);
 
 // The identifier of a delivered notification or pending request.
-inline std::string identifierOf(UNNotificationRequest* request) {
-  return request && request->identifier() ? request->identifier()->utf8() : std::string();
+// The request's identifier, held by the request (empty without one).
+inline const std::string& identifierOf(UNNotificationRequest* request) {
+  static const std::string none;
+  return request && request->identifier() ? request->identifier()->utf8() : none;
 }
 
 }  // namespace objc

@@ -196,28 +196,28 @@ void Device::Impl::pendingRequestRemoved(UNNotificationRequest* request, UNPendi
 }
 
 void Device::Impl::deliveredNotificationAdded(UNNotification* notification) {
+  const std::string& identifier = identifierOf(notification->request());
   {
     std::lock_guard<std::mutex> g(lock);
-    noteDelivery(identifierOf(notification->request()));
+    noteDelivery(identifier);
   }
-  record("local", {{"list", "delivered"}, {"change", "delivered"}, {"id", identifierOf(notification->request())}});
+  record("local", {{"list", "delivered"}, {"change", "delivered"}, {"id", identifier}});
   if (centre->deliveredCount() <= Device::kDeliveredLimit) return;
-  Ref<UNNotification> oldest = centre->oldestDeliveredNotification();
   {
     std::lock_guard<std::mutex> g(lock);
     listChangeReason = "limit";
   }
-  centre->removeDeliveredNotificationsWithIdentifiers(
-      NSArray::arrayWithObjects({Id(oldest->request()->identifier())}));
+  centre->removeOldestDeliveredNotification();
   std::lock_guard<std::mutex> g(lock);
   listChangeReason.clear();
 }
 
 void Device::Impl::deliveredNotificationRemoved(UNNotification* notification) {
-  RecordFields fields{{"list", "delivered"}, {"change", "removed"}, {"id", identifierOf(notification->request())}};
+  const std::string& identifier = identifierOf(notification->request());
+  RecordFields fields{{"list", "delivered"}, {"change", "removed"}, {"id", identifier}};
   {
     std::lock_guard<std::mutex> g(lock);
-    latestDelivery.erase(identifierOf(notification->request()));
+    latestDelivery.erase(identifier);
     if (!listChangeReason.empty()) fields.emplace_back("reason", listChangeReason);
   }
   record("local", std::move(fields));

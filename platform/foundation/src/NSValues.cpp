@@ -495,7 +495,8 @@ long NSDictionary::find(const NSObject* key) const {
 
 long NSDictionary::findString(std::string_view key) const {
   return index_.find(std::hash<std::string_view>{}(key), [&](size_t i) {
-    auto* s = dynamic_cast<const NSString*>(entries_[i].key.get());
+    const NSObject* k = entries_[i].key.get();
+    auto* s = typeid(*k) == typeid(NSString) ? static_cast<const NSString*>(k) : dynamic_cast<const NSString*>(k);
     return s && s->utf8() == key;
   });
 }

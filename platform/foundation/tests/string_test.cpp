@@ -130,6 +130,13 @@ TEST(StringBasics, EqualityHashAndCopying) {
   ASSERT_TRUE(cast<NSMutableString>(thawed.get()));
   cast<NSMutableString>(thawed.get())->append("!");
   EXPECT_EQ(s->utf8(), "ab");
+
+  // A checked conversion answers for subclasses as for the class itself.
+  EXPECT_EQ(cast<NSString>(static_cast<NSObject*>(m.get())), m.get());
+  EXPECT_EQ(cast<NSString>(static_cast<NSObject*>(s.get())), s.get());
+  EXPECT_EQ(cast<NSMutableString>(static_cast<NSObject*>(s.get())), nullptr);
+  EXPECT_EQ(cast<NSNumber>(static_cast<NSObject*>(s.get())), nullptr);
+  EXPECT_EQ(cast<NSString>(static_cast<NSObject*>(nullptr)), nullptr);
 }
 
 TEST(Format, ObjectsAndNil) {

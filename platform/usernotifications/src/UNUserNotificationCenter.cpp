@@ -38,7 +38,7 @@ bool listed(const std::vector<Ref<NSString>>& ids, const NSString* identifier) {
 }
 
 // A delivered notification's place in the index: its request identifier.
-std::string deliveredKey(UNNotification* notification) { return notification->request()->identifier()->utf8(); }
+const std::string& deliveredKey(UNNotification* notification) { return notification->request()->identifier()->utf8(); }
 
 }  // namespace
 
@@ -315,9 +315,16 @@ size_t UNUserNotificationCenter::deliveredCount() const {
   return delivered_.size();
 }
 
-Ref<UNNotification> UNUserNotificationCenter::oldestDeliveredNotification() const {
-  std::lock_guard<std::mutex> g(lock_);
-  return delivered_.empty() ? Ref<UNNotification>() : delivered_.front();
+void UNUserNotificationCenter::removeOldestDeliveredNotification() {
+  Ref<UNNotification> oldest;
+  {
+    std::lock_guard<std::mutex> g(lock_);
+    if (delivered_.empty()) return;
+    oldest = std::move(delivered_.front());
+    delivered_.pop_front();
+    deliveredById_.erase(deliveredKey(oldest.get()));
+  }
+  UN_SYSTEM_CALL(deliveredNotificationRemoved(oldest.get()));
 }
 
 void UNUserNotificationCenter::addDeliveredNotification(UNNotification* notification) {
@@ -325,13 +332,12 @@ void UNUserNotificationCenter::addDeliveredNotification(UNNotification* notifica
   Ref<UNNotification> replaced;
   {
     std::lock_guard<std::mutex> g(lock_);
-    std::string identifier = deliveredKey(notification);
-    auto same = deliveredById_.find(identifier);
-    if (same != deliveredById_.end()) {
-      replaced = *same->second;
-      delivered_.erase(same->second);
+    auto [entry, added] = deliveredById_.try_emplace(deliveredKey(notification));
+    if (!added) {
+      replaced = std::move(*entry->second);
+      delivered_.erase(entry->second);
     }
-    deliveredById_[std::move(identifier)] = delivered_.insert(delivered_.end(), Ref<UNNotification>(notification));
+    entry->second = delivered_.insert(delivered_.end(), Ref<UNNotification>(notification));
   }
   if (replaced) UN_SYSTEM_CALL(deliveredNotificationRemoved(replaced.get()));
   UN_SYSTEM_CALL(deliveredNotificationAdded(notification));

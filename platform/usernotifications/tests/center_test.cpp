@@ -355,6 +355,26 @@ TEST_F(CenterTest, DeliveredListReplacesByIdentifierAndClearsWithTheBadge) {
             (std::vector<std::string>{"delivered a", "delivered b", "gone a", "delivered a", "gone b", "gone a"}));
 }
 
+TEST_F(CenterTest, TakingTheOldestDeliveredKeepsTheIndexAndTellsTheSystem) {
+  auto system = std::make_shared<RecordingSystem>();
+  center->setSystem(system);
+  center->removeOldestDeliveredNotification();
+  EXPECT_TRUE(system->take().empty()) << "nothing listed, nothing removed";
+
+  for (const char* id : {"a", "b", "c"})
+    center->addDeliveredNotification(UNNotification::notificationWithRequest(requestIn(id, 10), nullptr));
+  center->removeOldestDeliveredNotification();
+  // "a" left the index with the list: listing it again adds it at the end
+  // instead of replacing one that is gone.
+  center->addDeliveredNotification(UNNotification::notificationWithRequest(requestIn("a", 20), nullptr));
+  center->removeOldestDeliveredNotification();
+  std::vector<std::string> listed;
+  for (auto& n : center->deliveredNotifications()) listed.push_back(n->request()->identifier()->utf8());
+  EXPECT_EQ(listed, (std::vector<std::string>{"c", "a"}));
+  EXPECT_EQ(system->take(), (std::vector<std::string>{"delivered a", "delivered b", "delivered c", "gone a",
+                                                      "delivered a", "gone b"}));
+}
+
 TEST_F(CenterTest, FiredRequestsLeaveThePendingList) {
   auto system = std::make_shared<RecordingSystem>();
   center->setSystem(system);

@@ -16,6 +16,7 @@
 #include <cstddef>
 #include <string_view>
 #include <type_traits>
+#include <typeinfo>
 
 #include "objc/api.h"
 #include "objc/encoding.h"
@@ -50,12 +51,15 @@ SEL sel() {
 using Id = Ref<NSObject>;
 
 // Checked conversion between object types: null when `obj` is not of C++
-// type T.
+// type T. An object of exactly T (the common case: a dictionary looked up
+// as a dictionary) is answered from its type alone, without the walk
+// through the class hierarchy that dynamic_cast makes.
 template <class T>
 T* cast(NSObject* obj) {
   if constexpr (std::is_same_v<T, NSObject>) {
     return obj;
   } else {
+    if (obj && typeid(*obj) == typeid(T)) return static_cast<T*>(obj);
     return dynamic_cast<T*>(obj);
   }
 }

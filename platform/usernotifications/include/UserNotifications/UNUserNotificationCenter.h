@@ -151,8 +151,9 @@ class UNUserNotificationCenter final : public NSObject {
   // Oldest first.
   std::vector<Ref<UNNotification>> deliveredNotifications() const;
   size_t deliveredCount() const;
-  // nil when none is listed.
-  Ref<UNNotification> oldestDeliveredNotification() const;
+  // Takes the oldest off the list (the system is told, as for any
+  // removal); nothing when none is listed.
+  void removeOldestDeliveredNotification();
   // Lists a delivered notification; one with the same request identifier is
   // replaced.
   void addDeliveredNotification(UNNotification* notification);
