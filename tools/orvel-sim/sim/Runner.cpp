@@ -133,25 +133,23 @@ class Tally {
   // Takes the last event and completion out of `r`: their fields are read
   // only when an expectation asks for them.
   void add(Record& r) {
-    // Compared as views: lengths first, for every record made. Most kinds
-    // are not tallied, and need not wait for the lock.
-    const std::string_view kind = r.kind;
-    if (kind != "event" && kind != "completion" && kind != "fault" && kind != "sound" && kind != "host" &&
-        kind != "log")
-      return;
+    // Every record comes here; most kinds are not tallied, and need not
+    // wait for the lock.
+    const Counted counted = countedKind(r.kind);
+    if (counted == Counted::None) return;
     std::lock_guard<std::mutex> g(lock_);
-    if (kind == "event") {
+    if (counted == Counted::Event) {
       ++events_;
       lastEvent_ = std::move(r);
-    } else if (kind == "completion") {
+    } else if (counted == Counted::Completion) {
       ++completions_;
       lastCompletion_ = std::move(r);
-    } else if (kind == "fault") {
+    } else if (counted == Counted::Fault) {
       ++faults_;
-    } else if (kind == "sound") {
+    } else if (counted == Counted::Sound) {
       ++sounds_;
-    } else if (kind == "host" || kind == "log") {
-      bool host = kind == "host";
+    } else {
+      bool host = counted == Counted::Host;
       const Json value = r.field(host ? "call" : "text");
       std::string text = value.is_string() ? value.get<std::string>() : std::string();
       if (followed_.empty()) {
@@ -177,6 +175,20 @@ class Tally {
           ++f.notShown;
         }
       }
+    }
+  }
+
+  enum class Counted { None, Event, Completion, Fault, Sound, Host, Log };
+  // By length first, then the bytes: one comparison for most kinds.
+  static Counted countedKind(std::string_view kind) {
+    auto is = [&](std::string_view name) { return std::memcmp(kind.data(), name.data(), name.size()) == 0; };
+    switch (kind.size()) {
+      case 3: return is("log") ? Counted::Log : Counted::None;
+      case 4: return is("host") ? Counted::Host : Counted::None;
+      case 5:
+        return is("event") ? Counted::Event : is("fault") ? Counted::Fault : is("sound") ? Counted::Sound : Counted::None;
+      case 10: return is("completion") ? Counted::Completion : Counted::None;
+      default: return Counted::None;
     }
   }
 
@@ -585,14 +597,19 @@ class Session::Run {
   // added as "request".
   void normalize(Record& r) {
     const std::string_view kind = r.kind;
-    const bool local = kind == "local";
+    // Lengths first, then the bytes (the library's comparison of views is
+    // not inlined, and every record is looked at here).
+    auto is = [&](std::string_view name) {
+      return kind.size() == name.size() && std::memcmp(kind.data(), name.data(), name.size()) == 0;
+    };
+    const bool local = is("local");
     const std::string* text = r.text();
     // The device's own records are written with their few fixed keys
     // (fromDeviceRecord), never "file". Those other than "local" (which may
     // need their request) can hold nothing to take out but the server's
     // address: before there is a server they need neither a look nor the
     // lock.
-    const bool deviceOwn = local || kind == "os" || kind == "completion" || kind == "badge" || kind == "log";
+    const bool deviceOwn = local || is("os") || is("completion") || is("badge") || is("log");
     if (text && deviceOwn && !local && !serverStarted_.load(std::memory_order_acquire)) return;
     std::lock_guard<std::mutex> g(normalizing_);
     if (text) {
