@@ -87,8 +87,11 @@ round() {
   url=$(head -1 "$work/records.jsonl" | sed -n 's/.*"url":"\([^"]*\)".*/\1/p')
   [ -n "$url" ] || { echo "bench-pushservice: orvel-sim serve did not start" >&2; exit 1; }
   local started ended serve_rate serve_p50 serve_p99 static_rate static_p50 static_p99
+  # The sleep holds none of the script's output open: killed with the
+  # watchdog or not, it would otherwise keep a pipe that reads the
+  # script's output (2>&1 | tee) waiting for two minutes after the end.
   (
-    sleep 120
+    sleep 120 </dev/null >/dev/null 2>&1
     kill -TERM "$serve_pid" 2>/dev/null &&
       echo "bench-pushservice: orvel-sim serve had not delivered every push after 2 minutes" >&2
   ) &
