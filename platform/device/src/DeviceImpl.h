@@ -203,8 +203,8 @@ struct Device::Impl final : UIApplicationSystem,
 // A new identifier shaped like a random UUID.
 Ref<NSString> uuidLikeIdentifier(std::mt19937_64& random);
 
-// The identifier of a delivered notification or pending request.
-// The request's identifier, held by the request (empty without one).
+// The identifier of a delivered notification or pending request, held by
+// the request (empty without one).
 inline const std::string& identifierOf(UNNotificationRequest* request) {
   static const std::string none;
   return request && request->identifier() ? request->identifier()->utf8() : none;

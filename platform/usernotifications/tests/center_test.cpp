@@ -371,8 +371,8 @@ TEST_F(CenterTest, TakingTheOldestDeliveredKeepsTheIndexAndTellsTheSystem) {
   std::vector<std::string> listed;
   for (auto& n : center->deliveredNotifications()) listed.push_back(n->request()->identifier()->utf8());
   EXPECT_EQ(listed, (std::vector<std::string>{"c", "a"}));
-  EXPECT_EQ(system->take(), (std::vector<std::string>{"delivered a", "delivered b", "delivered c", "gone a",
-                                                      "delivered a", "gone b"}));
+  EXPECT_EQ(system->take(),
+            (std::vector<std::string>{"delivered a", "delivered b", "delivered c", "gone a", "delivered a", "gone b"}));
 }
 
 TEST_F(CenterTest, FiredRequestsLeaveThePendingList) {

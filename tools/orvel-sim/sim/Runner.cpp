@@ -106,6 +106,13 @@ AppState stateFrom(const std::string& name) {
 
 Ref<NSString> optionalString(const std::optional<std::string>& s) { return s ? str(*s) : nullptr; }
 
+// Whether a record is of kind `name`: lengths first, then the bytes. Every
+// record is asked this several times, and the standard library's comparison
+// of views is a call of its own.
+bool isKind(std::string_view kind, std::string_view name) {
+  return kind.size() == name.size() && std::memcmp(kind.data(), name.data(), name.size()) == 0;
+}
+
 // What the expectations need of the records, gathered as the records stream
 // by, so that no record is kept: counts since the previous "expect" step,
 // the last event and completion, the faults so far, and for the "host" and
@@ -178,20 +185,6 @@ class Tally {
     }
   }
 
-  enum class Counted { None, Event, Completion, Fault, Sound, Host, Log };
-  // By length first, then the bytes: one comparison for most kinds.
-  static Counted countedKind(std::string_view kind) {
-    auto is = [&](std::string_view name) { return std::memcmp(kind.data(), name.data(), name.size()) == 0; };
-    switch (kind.size()) {
-      case 3: return is("log") ? Counted::Log : Counted::None;
-      case 4: return is("host") ? Counted::Host : Counted::None;
-      case 5:
-        return is("event") ? Counted::Event : is("fault") ? Counted::Fault : is("sound") ? Counted::Sound : Counted::None;
-      case 10: return is("completion") ? Counted::Completion : Counted::None;
-      default: return Counted::None;
-    }
-  }
-
   int64_t events() const { return locked(events_); }
   int64_t completions() const { return locked(completions_); }
   int64_t faults() const { return locked(faults_); }
@@ -224,6 +217,17 @@ class Tally {
   }
 
  private:
+  enum class Counted { None, Event, Completion, Fault, Sound, Host, Log };
+  static Counted countedKind(std::string_view kind) {
+    if (isKind(kind, "event")) return Counted::Event;
+    if (isKind(kind, "completion")) return Counted::Completion;
+    if (isKind(kind, "fault")) return Counted::Fault;
+    if (isKind(kind, "sound")) return Counted::Sound;
+    if (isKind(kind, "host")) return Counted::Host;
+    if (isKind(kind, "log")) return Counted::Log;
+    return Counted::None;
+  }
+
   struct Followed {
     const Expectation* expectation;
     size_t matched = 0;  // host: callbacks found in order; log: 1 once found
@@ -597,19 +601,15 @@ class Session::Run {
   // added as "request".
   void normalize(Record& r) {
     const std::string_view kind = r.kind;
-    // Lengths first, then the bytes (the library's comparison of views is
-    // not inlined, and every record is looked at here).
-    auto is = [&](std::string_view name) {
-      return kind.size() == name.size() && std::memcmp(kind.data(), name.data(), name.size()) == 0;
-    };
-    const bool local = is("local");
+    const bool local = isKind(kind, "local");
     const std::string* text = r.text();
     // The device's own records are written with their few fixed keys
     // (fromDeviceRecord), never "file". Those other than "local" (which may
     // need their request) can hold nothing to take out but the server's
     // address: before there is a server they need neither a look nor the
     // lock.
-    const bool deviceOwn = local || is("os") || is("completion") || is("badge") || is("log");
+    const bool deviceOwn =
+        local || isKind(kind, "os") || isKind(kind, "completion") || isKind(kind, "badge") || isKind(kind, "log");
     if (text && deviceOwn && !local && !serverStarted_.load(std::memory_order_acquire)) return;
     std::lock_guard<std::mutex> g(normalizing_);
     if (text) {
